@@ -44,6 +44,10 @@ int main(int argc, char **argv)
     SetEnv("XDG_CACHE_HOME", root + "/cache");
     SetEnv("XDG_RUNTIME_DIR", root + "/runtime");
     SetEnv("TMPDIR", root + "/tmp");
+    // Permission tests drop to an unprivileged user: it must reach its
+    // folders below the root.
+    chmod(root.c_str(), 0755);
+    chmod((root + "/tmp").c_str(), 01777);
     chmod((root + "/runtime").c_str(), 0700);
 
     QCoreApplication app(argc, argv);

@@ -38,3 +38,50 @@ void WriteBytes(const QString &path, const QByteArray &data)
 }
 
 } // namespace vl::test
+
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <grp.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace vl::test {
+
+void RunUnprivileged(const std::function<void()> &body)
+{
+    fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0) << "fork failed";
+    if (pid == 0) {
+        if (geteuid() == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(kNobodyGid) != 0 || setuid(kNobodyUid) != 0)
+                _exit(3);
+        }
+        body();
+        fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "child died by a signal";
+    ASSERT_NE(WEXITSTATUS(status), 3) << "could not drop privileges";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a check in the unprivileged child failed (see above)";
+}
+
+void ChownTree(const QString &path)
+{
+    if (geteuid() != 0)
+        return;
+    const std::string root = path.toStdString();
+    if (chown(root.c_str(), kNobodyUid, kNobodyGid) != 0)
+        ADD_FAILURE() << "chown " << root;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (lchown(it->path().c_str(), kNobodyUid, kNobodyGid) != 0)
+            ADD_FAILURE() << "chown " << it->path();
+    }
+}
+
+} // namespace vl::test

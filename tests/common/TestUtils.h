@@ -19,3 +19,21 @@ QByteArray ReadBytes(const QString &path);
 void WriteBytes(const QString &path, const QByteArray &data);
 
 } // namespace vl::test
+
+#include <functional>
+
+namespace vl::test {
+
+// The unprivileged account permission tests run as (nobody/nogroup).
+inline constexpr unsigned kNobodyUid = 65534;
+inline constexpr unsigned kNobodyGid = 65534;
+
+// Runs body in a forked child that has dropped to kNobodyUid/kNobodyGid
+// (when running as root; otherwise as the current user). Failures of
+// EXPECT/ASSERT inside body are reported by the parent. Give the child's
+// folders to that user first with ChownTree.
+void RunUnprivileged(const std::function<void()> &body);
+// chown -R of a folder to kNobodyUid/kNobodyGid (as root; else nothing).
+void ChownTree(const QString &path);
+
+} // namespace vl::test
