@@ -423,6 +423,14 @@ uint32_t MakeDirs(const QString &path)
     return ErrnoToError(err, true);
 }
 
+uint32_t RenameReplace(const QString &oldPath, const QString &newPath)
+{
+    const QByteArray n = Native(newPath);
+    if (::rename(Native(oldPath).constData(), n.constData()) != 0)
+        return PathError(errno, n);
+    return ERROR_SUCCESS;
+}
+
 uint32_t MoveNoReplace(const QString &oldPath, const QString &newPath)
 {
     const QByteArray o = Native(oldPath);

@@ -123,6 +123,9 @@ uint32_t MakeDirs(const QString &path); // with every missing parent
 // then removed.
 uint32_t MoveNoReplace(const QString &oldPath, const QString &newPath);
 uint32_t Chmod(const QString &path, uint32_t mode);
+// Renames over an existing file in one step (same file system only), so
+// readers see either the old or the new file.
+uint32_t RenameReplace(const QString &oldPath, const QString &newPath);
 
 // One directory entry as lstat sees it.
 struct TDirEntry {

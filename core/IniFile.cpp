@@ -1,0 +1,546 @@
+#include "core/IniFile.h"
+
+#include "core/Exceptions.h"
+#include "core/Format.h"
+#include "core/Translate.h"
+#include "platform/FileNames.h"
+#include "platform/SysErrors.h"
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vl {
+
+namespace {
+
+const QString kUnicodeSection = QStringLiteral("Unicode");
+const QString kEncodingKey = QStringLiteral("Encoding");
+const QString kUtf16LEName = QStringLiteral("UTF-16LE");
+
+// Blanks and control characters, as trimmed from every line read.
+QString TrimLine(QStringView s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && s[b].unicode() <= 0x20)
+        ++b;
+    while (e > b && s[e - 1].unicode() <= 0x20)
+        --e;
+    return s.mid(b, e - b).toString();
+}
+
+// True when the line is "ident=..." (names compared ignoring case).
+bool LineHasName(const QString &line, const QString &ident)
+{
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    return eq >= 0 && QStringView(line).left(eq).compare(ident, Qt::CaseInsensitive) == 0;
+}
+
+qsizetype IndexOfName(const QStringList &lines, const QString &ident)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (LineHasName(lines[i], ident))
+            return i;
+    return -1;
+}
+
+int HexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+// Integer text: leading spaces, an optional sign, then decimal digits or
+// "$" and hexadecimal digits, and nothing after them. Decimal values must
+// fit the signed range of `bits`; hexadecimal ones may use all bits and
+// then wrap into the negative range ("$FFFFFFFF" is -1 for 32 bits).
+bool ParseInteger(const QString &s, int bits, int64_t &result)
+{
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    while (i < n && s[i] == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < n && (s[i] == QLatin1Char('-') || s[i] == QLatin1Char('+')))
+        negative = s[i++] == QLatin1Char('-');
+    const uint64_t allBits = bits == 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1;
+    uint64_t value = 0;
+    if (i < n && s[i] == QLatin1Char('$')) {
+        if (++i == n)
+            return false;
+        for (; i < n; ++i) {
+            const int d = HexDigit(s[i]);
+            if (d < 0 || value > (allBits >> 4))
+                return false;
+            value = value << 4 | uint64_t(d);
+        }
+        // Two's complement in `bits` bits, then sign-extended.
+        const uint64_t signBit = uint64_t(1) << (bits - 1);
+        int64_t v = (value & signBit) ? int64_t(value | ~allBits) : int64_t(value);
+        result = negative ? int64_t(0 - uint64_t(v)) : v;
+        return true;
+    }
+    if (i == n)
+        return false;
+    const uint64_t limit = (uint64_t(1) << (bits - 1)) - (negative ? 0 : 1);
+    for (; i < n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        const uint64_t d = c - u'0';
+        if (value > (limit - d) / 10)
+            return false;
+        value = value * 10 + d;
+    }
+    result = negative ? int64_t(0 - value) : int64_t(value);
+    return true;
+}
+
+// "0x1F" is taken as "$1F"; "0x" alone stays and is no number.
+int64_t ReadIntegerText(const QString &text, int bits, int64_t defaultValue)
+{
+    QString s = text;
+    if (s.size() > 2 && s[0] == QLatin1Char('0') && (s[1] == QLatin1Char('x') || s[1] == QLatin1Char('X')))
+        s = QLatin1Char('$') + s.mid(2);
+    int64_t v;
+    return ParseInteger(s, bits, v) ? v : defaultValue;
+}
+
+// ---- file access (byte names, see platform/FileNames.h) ----
+
+// Reads the whole file. False when it does not exist; raises EFOpenError
+// when it exists but cannot be read.
+bool ReadWholeFile(const QString &fileName, QByteArray &data)
+{
+    data.clear();
+    if (fileName.isEmpty())
+        return false;
+    const QByteArray path = EncodeFileName(fileName);
+    int err = 0;
+    int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        err = errno;
+        if (err == ENOENT || err == ENOTDIR)
+            return false;
+    } else {
+        struct stat st;
+        if (::fstat(fd, &st) != 0)
+            err = errno;
+        else if (S_ISDIR(st.st_mode))
+            err = EISDIR;
+        char buf[65536];
+        while (err == 0) {
+            const ssize_t r = ::read(fd, buf, sizeof buf);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0)
+                err = errno;
+            else if (r == 0)
+                break;
+            else
+                data.append(buf, r);
+        }
+        ::close(fd);
+    }
+    if (err != 0) {
+        data.clear();
+        const char *reason = SysErrorText(ErrnoToError(err));
+        throw EFOpenError(GuardedFormat(Tr("Cannot open file \"%s\". %s"), fileName,
+                                        reason ? Tr(reason) : QString::fromLocal8Bit(std::strerror(err))));
+    }
+    return true;
+}
+
+QByteArray DirectoryOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArrayLiteral(".");
+    if (slash == 0)
+        return QByteArrayLiteral("/");
+    return path.left(slash);
+}
+
+// Follows symbolic links to the file they finally name (which need not
+// exist yet), so a save replaces the target and keeps the link.
+bool ResolveLinks(QByteArray &path)
+{
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        QByteArray target(4096, Qt::Uninitialized);
+        const ssize_t n = ::readlink(path.constData(), target.data(), target.size());
+        if (n <= 0 || n >= target.size())
+            return false;
+        target.truncate(n);
+        path = target.startsWith('/') ? target : DirectoryOf(path) + '/' + target;
+    }
+    return false; // a cycle
+}
+
+bool WriteAll(int fd, const char *p, qsizetype n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, size_t(n));
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += w;
+        n -= w;
+    }
+    return true;
+}
+
+// Writes the file through a temporary file in the same folder that is
+// flushed and then renamed over the target: the target is either the old
+// or the complete new file, never a truncated one. The old file's mode
+// (and, where allowed, owner) carries over. A file without the owner's
+// write bit is never replaced, not even by root.
+bool WriteFileAtomically(const QString &fileName, const QByteArray &data)
+{
+    if (fileName.isEmpty())
+        return false;
+    QByteArray target = EncodeFileName(fileName);
+    if (!ResolveLinks(target))
+        return false;
+
+    struct stat st;
+    const bool exists = ::stat(target.constData(), &st) == 0;
+    if (exists) {
+        if (!S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR) || ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+            return false;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+
+    const QByteArray dir = DirectoryOf(target);
+    // Hidden, and short enough for NAME_MAX whatever the target's length.
+    const QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(200);
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = dir + "/." + base + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+
+    bool ok = true;
+    if (exists) {
+        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
+            (void)!::fchown(fd, st.st_uid, st.st_gid); // best effort
+        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+    }
+    ok = ok && WriteAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    // Makes the rename itself durable; some file systems cannot sync a
+    // folder, which is no failure of the save.
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+} // namespace
+
+// ---- TMemIniFile ----
+
+TMemIniFile::TMemIniFile(const QString &fileName) : FFileName(fileName)
+{
+    QByteArray data;
+    if (ReadWholeFile(fileName, data))
+        SetText(DecodeText(data, &FEncoding));
+}
+
+void TMemIniFile::SetText(const QString &text)
+{
+    FSections.clear();
+    TSection *current = nullptr;
+    const QChar *s = text.constData();
+    const qsizetype n = text.size();
+    qsizetype start = 0;
+    while (start < n) {
+        qsizetype end = start;
+        while (end < n && s[end] != QLatin1Char('\r') && s[end] != QLatin1Char('\n'))
+            ++end;
+        const QString line = TrimLine(QStringView(s + start, end - start));
+        // CR LF, CR or LF ends a line.
+        start = end;
+        if (start < n)
+            start += (s[start] == QLatin1Char('\r') && start + 1 < n && s[start + 1] == QLatin1Char('\n')) ? 2 : 1;
+
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            FSections.append(TSection{TrimLine(QStringView(line).mid(1, line.size() - 2)), {}});
+            current = &FSections.last();
+            continue;
+        }
+        if (!current)
+            continue; // lines before the first section
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq >= 0)
+            current->Lines.append(TrimLine(QStringView(line).left(eq)) + QLatin1Char('=') + TrimLine(QStringView(line).mid(eq + 1)));
+        else
+            current->Lines.append(line);
+    }
+}
+
+QString TMemIniFile::Text() const
+{
+    const QString crlf = QStringLiteral("\r\n");
+    QString out;
+    for (const TSection &sec : FSections) {
+        out += QLatin1Char('[') + sec.Name + QLatin1Char(']') + crlf;
+        for (const QString &line : sec.Lines)
+            out += line + crlf;
+        out += crlf;
+    }
+    return out;
+}
+
+TMemIniFile::TSection *TMemIniFile::FindSection(const QString &section)
+{
+    for (TSection &sec : FSections)
+        if (sec.Name.compare(section, Qt::CaseInsensitive) == 0)
+            return &sec;
+    return nullptr;
+}
+
+const TMemIniFile::TSection *TMemIniFile::FindSection(const QString &section) const
+{
+    return const_cast<TMemIniFile *>(this)->FindSection(section);
+}
+
+TMemIniFile::TSection &TMemIniFile::SectionForWriting(const QString &section)
+{
+    if (TSection *sec = FindSection(section))
+        return *sec;
+    FSections.append(TSection{section, {}});
+    return FSections.last();
+}
+
+QString TMemIniFile::ReadString(const QString &section, const QString &ident, const QString &defaultValue) const
+{
+    if (const TSection *sec = FindSection(section)) {
+        const qsizetype i = IndexOfName(sec->Lines, ident);
+        if (i >= 0) {
+            const QString &line = sec->Lines[i];
+            return line.mid(line.indexOf(QLatin1Char('=')) + 1);
+        }
+    }
+    return defaultValue;
+}
+
+void TMemIniFile::WriteString(const QString &section, const QString &ident, const QString &value)
+{
+    TSection &sec = SectionForWriting(section);
+    const QString line = ident + QLatin1Char('=') + value;
+    const qsizetype i = IndexOfName(sec.Lines, ident);
+    if (i >= 0)
+        sec.Lines[i] = line;
+    else
+        sec.Lines.append(line);
+}
+
+int TMemIniFile::ReadInteger(const QString &section, const QString &ident, int defaultValue) const
+{
+    return int(ReadIntegerText(ReadString(section, ident, QString()), 32, defaultValue));
+}
+
+void TMemIniFile::WriteInteger(const QString &section, const QString &ident, int value)
+{
+    WriteString(section, ident, QString::number(value));
+}
+
+bool TMemIniFile::ReadBool(const QString &section, const QString &ident, bool defaultValue) const
+{
+    return ReadInteger(section, ident, defaultValue ? 1 : 0) != 0;
+}
+
+void TMemIniFile::WriteBool(const QString &section, const QString &ident, bool value)
+{
+    WriteString(section, ident, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QStringList TMemIniFile::ReadSection(const QString &section) const
+{
+    QStringList names;
+    if (const TSection *sec = FindSection(section))
+        for (const QString &line : sec->Lines) {
+            const qsizetype eq = line.indexOf(QLatin1Char('='));
+            if (eq >= 0)
+                names.append(line.left(eq));
+        }
+    return names;
+}
+
+QStringList TMemIniFile::ReadSections() const
+{
+    QStringList names;
+    for (const TSection &sec : FSections)
+        names.append(sec.Name);
+    return names;
+}
+
+QStringList TMemIniFile::ReadSectionValues(const QString &section) const
+{
+    const TSection *sec = FindSection(section);
+    return sec ? sec->Lines : QStringList();
+}
+
+bool TMemIniFile::SectionExists(const QString &section) const
+{
+    return FindSection(section) != nullptr;
+}
+
+bool TMemIniFile::ValueExists(const QString &section, const QString &ident) const
+{
+    const TSection *sec = FindSection(section);
+    return sec && IndexOfName(sec->Lines, ident) >= 0;
+}
+
+void TMemIniFile::EraseSection(const QString &section)
+{
+    for (qsizetype i = 0; i < FSections.size(); ++i)
+        if (FSections[i].Name.compare(section, Qt::CaseInsensitive) == 0) {
+            FSections.removeAt(i);
+            return;
+        }
+}
+
+void TMemIniFile::DeleteKey(const QString &section, const QString &ident)
+{
+    if (TSection *sec = FindSection(section)) {
+        const qsizetype i = IndexOfName(sec->Lines, ident);
+        if (i >= 0)
+            sec->Lines.removeAt(i);
+    }
+}
+
+void TMemIniFile::UpdateFile()
+{
+    bool fits = true;
+    QByteArray data = EncodeText(Text(), FEncoding, &fits);
+    if (!fits) {
+        // Characters the legacy code page lacks would turn into '?'; UTF-8
+        // keeps them, and readers recognise it without a mark.
+        FEncoding = TTextEncoding::teUtf8;
+        data = EncodeText(Text(), FEncoding);
+    }
+    if (!WriteFileAtomically(FFileName, data))
+        throw EWriteError(GuardedFormat(Tr("Error writing to \"%s\""), FFileName));
+}
+
+// ---- TUnicodeIniFile ----
+
+TUnicodeIniFile::TUnicodeIniFile(const QString &fileName, bool readOnly)
+    : TMemIniFile(fileName), FReadOnly(readOnly)
+{
+}
+
+TUnicodeIniFile TUnicodeIniFile::CreateForRead(const QString &fileName)
+{
+    return TUnicodeIniFile(fileName, true);
+}
+
+TUnicodeIniFile TUnicodeIniFile::CreateForWrite(const QString &fileName, bool clearEntries)
+{
+    TUnicodeIniFile ini(fileName, false);
+    if (clearEntries)
+        ini.Clear();
+    ini.SetEncoding(TTextEncoding::teUtf16LE);
+    if (clearEntries || !ini.ValueExists(kUnicodeSection, kEncodingKey))
+        ini.WriteString(kUnicodeSection, kEncodingKey, kUtf16LEName);
+    return ini;
+}
+
+void TUnicodeIniFile::Save()
+{
+    if (!FReadOnly)
+        UpdateFile();
+}
+
+void TUnicodeIniFile::WriteProgramInfo(const QString &ident, const QString &value)
+{
+    WriteString(kUnicodeSection, ident, value);
+}
+
+int64_t TUnicodeIniFile::ReadInt64(const QString &section, const QString &ident, int64_t defaultValue) const
+{
+    return ReadIntegerText(ReadString(section, ident, QString()), 64, defaultValue);
+}
+
+void TUnicodeIniFile::WriteInt64(const QString &section, const QString &ident, int64_t value)
+{
+    WriteString(section, ident, QString::number(qlonglong(value)));
+}
+
+void TUnicodeIniFile::EraseSectionValues(const QString &section)
+{
+    if (TSection *sec = FindSection(section))
+        sec->Lines.clear();
+}
+
+// ---- one-shot functions ----
+
+QString ReadIniString(const QString &fileName, const QString &section, const QString &ident, const QString &defaultValue)
+{
+    return TMemIniFile(fileName).ReadString(section, ident, defaultValue);
+}
+
+int ReadIniInteger(const QString &fileName, const QString &section, const QString &ident, int defaultValue)
+{
+    return TMemIniFile(fileName).ReadInteger(section, ident, defaultValue);
+}
+
+bool ReadIniBool(const QString &fileName, const QString &section, const QString &ident, bool defaultValue)
+{
+    return TMemIniFile(fileName).ReadBool(section, ident, defaultValue);
+}
+
+void WriteIniString(const QString &fileName, const QString &section, const QString &ident, const QString &value)
+{
+    TMemIniFile ini(fileName);
+    ini.WriteString(section, ident, value);
+    ini.UpdateFile();
+}
+
+void WriteIniInteger(const QString &fileName, const QString &section, const QString &ident, int value)
+{
+    TMemIniFile ini(fileName);
+    ini.WriteInteger(section, ident, value);
+    ini.UpdateFile();
+}
+
+void WriteIniBool(const QString &fileName, const QString &section, const QString &ident, bool value)
+{
+    TMemIniFile ini(fileName);
+    ini.WriteBool(section, ident, value);
+    ini.UpdateFile();
+}
+
+} // namespace vl
