@@ -443,13 +443,20 @@ void TMemIniFile::DeleteKey(const QString &section, const QString &ident)
 
 void TMemIniFile::UpdateFile()
 {
+    const QString text = Text();
     bool fits = true;
-    QByteArray data = EncodeText(Text(), FEncoding, &fits);
-    if (!fits) {
+    QByteArray data = EncodeText(text, FEncoding, &fits);
+    if (!fits && FEncoding == TTextEncoding::teWindows1252) {
         // Characters the legacy code page lacks would turn into '?'; UTF-8
         // keeps them, and readers recognise it without a mark.
         FEncoding = TTextEncoding::teUtf8;
-        data = EncodeText(Text(), FEncoding);
+        data = EncodeText(text, FEncoding, &fits);
+    }
+    if (!fits) {
+        // Escaped bytes of file names that are no UTF-8 (lone surrogates)
+        // have no UTF-8 form; only UTF-16 keeps them.
+        FEncoding = TTextEncoding::teUtf16LE;
+        data = EncodeText(text, FEncoding);
     }
     if (!WriteFileAtomically(FFileName, data))
         throw EWriteError(GuardedFormat(Tr("Error writing to \"%s\""), FFileName));

@@ -75,7 +75,9 @@ public:
     void SetText(const QString &text);
     QString Text() const;
 
-    // Saves the whole file now in Encoding(). Raises EWriteError
+    // Saves the whole file now in Encoding(); text that encoding cannot
+    // hold switches it (Windows-1252 to UTF-8, and escaped file-name bytes
+    // to UTF-16LE) rather than turning into '?'. Raises EWriteError
     // ("Error writing to "%s"") when it cannot be written.
     void UpdateFile();
 

@@ -127,6 +127,8 @@ QByteArray EncodeText(const QString &text, TTextEncoding encoding, bool *ok)
         *ok = true;
     switch (encoding) {
     case TTextEncoding::teUtf8Bom:
+        if (ok)
+            *ok = text.isValidUtf16();
         return QByteArray("\xEF\xBB\xBF", 3) + text.toUtf8();
     case TTextEncoding::teUtf16LE:
         return EncodeUtf16(text, false);
@@ -137,6 +139,9 @@ QByteArray EncodeText(const QString &text, TTextEncoding encoding, bool *ok)
     case TTextEncoding::teUtf8:
         break;
     }
+    // A lone surrogate (an escaped file-name byte) has no UTF-8 form.
+    if (ok)
+        *ok = text.isValidUtf16();
     return text.toUtf8();
 }
 

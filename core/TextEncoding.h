@@ -32,7 +32,9 @@ QByteArray EncodeWindows1252(const QString &text, bool *ok = nullptr);
 // unit, so lone surrogates (escaped bytes of file names) stay as they are.
 QString DecodeText(const QByteArray &bytes, TTextEncoding *found = nullptr);
 // Encodes text in the given encoding, with its mark where it has one.
-// *ok is cleared when Windows-1252 lacks a character of the text.
+// *ok is cleared when the encoding cannot hold a character of the text
+// (Windows-1252 lacks it, or UTF-8 meets a lone surrogate); that character
+// becomes '?'.
 QByteArray EncodeText(const QString &text, TTextEncoding encoding, bool *ok = nullptr);
 
 } // namespace vl

@@ -428,5 +428,26 @@ TEST_F(IniFileTest, OneShotNewFileAndLegacyOverflow)
     EXPECT_EQ(ReadBytes(Path), QByteArray("[S]\r\nName=caf\xC3\xA9\r\nGreek=\xCE\xA9\r\n\r\n"));
 }
 
+TEST_F(IniFileTest, OneShotKeepsEscapedFileNameBytes)
+{
+    // Byte E9 of a non-UTF-8 path has no UTF-8 form; the file turns into
+    // UTF-16LE instead of storing '?'.
+    const QString path = QStringLiteral("/data/caf") + QChar(0xDCE9);
+    const QString after = QStringLiteral("[S]\r\nName=caf\u00E9\r\nPath=") + path + QStringLiteral("\r\n\r\n");
+    const QByteArray before[] = {QByteArray(), QByteArray("[S]\r\nName=caf\xC3\xA9\r\n"),
+                                 QByteArray("\xEF\xBB\xBF[S]\r\nName=caf\xC3\xA9\r\n"),
+                                 QByteArray("[S]\r\nName=caf\xE9\r\n")};
+    for (const QByteArray &bytes : before) {
+        ::unlink(EncodeFileName(Path).constData());
+        if (bytes.isEmpty())
+            WriteIniString(Path, QStringLiteral("S"), QStringLiteral("Name"), QStringLiteral("caf\u00E9"));
+        else
+            WriteBytes(Path, bytes);
+        WriteIniString(Path, QStringLiteral("S"), QStringLiteral("Path"), path);
+        EXPECT_EQ(ReadBytes(Path), Utf16File(after)) << bytes.toHex().toStdString();
+        EXPECT_EQ(ReadIniString(Path, QStringLiteral("S"), QStringLiteral("Path"), QString()), path);
+    }
+}
+
 } // namespace
 } // namespace vl
