@@ -95,10 +95,16 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
     return v;
 }
 
+namespace {
+constexpr double kMaxDecodableDays = 3.6e11; // about a billion years
+} // namespace
+
 TDateParts DecodeDateTime(TDateTime value)
 {
     TDateParts p;
-    if (!std::isfinite(value))
+    // Far beyond any calendar in use; larger values would wrap the year
+    // into a valid-looking date (or overflow the day count).
+    if (!std::isfinite(value) || std::fabs(value) > kMaxDecodableDays)
         return p;
     int64_t days = int64_t(std::trunc(value));
     int64_t ms = int64_t(std::llround(std::fabs(value - std::trunc(value)) * kMSecsPerDay));
@@ -153,9 +159,20 @@ struct TFormatter {
     QString out;
     int depth = 0;
 
+    // Quoted literals are left out: they are text, not specifiers.
     bool Uses12Hour(const QString &f) const
     {
-        const QString l = f.toLower();
+        QString l;
+        for (qsizetype i = 0; i < f.size(); ++i) {
+            const QChar ch = f.at(i);
+            if (ch == QLatin1Char('\'') || ch == QLatin1Char('"')) {
+                const qsizetype end = f.indexOf(ch, i + 1);
+                i = end < 0 ? f.size() : end;
+                l += QLatin1Char('\'');
+            } else {
+                l += ch.toLower();
+            }
+        }
         return l.contains(QStringLiteral("am/pm")) || l.contains(QStringLiteral("a/p")) || l.contains(QStringLiteral("ampm"));
     }
 

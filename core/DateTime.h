@@ -42,7 +42,8 @@ bool TryEncodeDateTime(const TDateParts &parts, TDateTime &value);
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec);
 
-// Splits a value into its parts, rounded to the millisecond.
+// Splits a value into its parts, rounded to the millisecond. A value that is
+// not finite or lies beyond about a billion years gives all parts 0.
 TDateParts DecodeDateTime(TDateTime value);
 
 // The current local date and time; and in UTC.

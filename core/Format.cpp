@@ -250,8 +250,11 @@ QString Format(const QString &fmt, const TFormatArgs &args, const TFormatSetting
             ++i;
         }
         int width = number >= 0 ? number : readNumber();
-        if (width < 0) {
+        if (width < -1) {
             // "*" may deliver a negative width: left-align it.
+            leftAlign = true;
+            width = -width;
+        } else if (width < 0) {
             width = 0;
         }
         int precision = -1;

@@ -661,6 +661,9 @@ bool IsOptionWithValue(QString &arg, const QString &keyword)
 QString SystemErrorText(uint32_t code)
 {
     const char *text = SysErrorText(code);
+    // A COM code that wraps a system error number (facility 7) has its text.
+    if (!text && (code & 0xFFFF0000u) == 0x80070000u)
+        text = SysErrorText(code & 0xFFFFu);
     QString s = text ? Tr(text) : QString();
     qsizetype n = s.size();
     while (n > 0 && (s[n - 1] == kBlank || s[n - 1] == QLatin1Char('\r') || s[n - 1] == QLatin1Char('\n')

@@ -82,6 +82,7 @@ TEST_F(DateTimeTest, FormatPatterns)
         {"h:nn am/pm", "2:07 pm"},
         {"hh AMPM", "02 PM"},
         {"'mm' \"dd\" mm", "mm dd 03"},
+        {"hh:nn 'a/p'", "14:07 a/p"}, // a quoted am/pm is text: 24 hours
         {"dd/mm/yyyy", "05/03/2024"},
         {"c", "2024/03/05 14:07:09"},
         {"tt", "14:07:09"},
@@ -121,6 +122,11 @@ TEST_F(DateTimeTest, FileTimeEdges)
     EXPECT_FALSE(TryFileTimeToDateTime(0x8000000000000000ULL, v));
     TFileTime ft = 1;
     EXPECT_FALSE(UtcDateTimeToFileTime(ft, EncodeDate(1600, 12, 31)));
+    // Values far beyond any calendar give no file time: 2^32 years after
+    // 2000 must not wrap to 1999-12-31.
+    for (double far : {4294967296.0 * 365.2425 + 36526, 1e300, -1e19})
+        EXPECT_FALSE(UtcDateTimeToFileTime(ft, far)) << far;
+    EXPECT_EQ(DecodeDateTime(1e300).Year, 0);
     QString text;
     FileTimeToText(0xFFFFFFFFFFFFFFFFULL, text);
     EXPECT_EQ(text, S("???"));

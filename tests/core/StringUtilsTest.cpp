@@ -404,6 +404,8 @@ TEST(StringUtilsTest, ErrorCodes)
 {
     EXPECT_EQ(SystemErrorText(5), S("Access denied (0x00000005)"));
     EXPECT_EQ(SystemErrorText(0x1234ABCD), S("Error code = 0x1234ABCD"));
+    EXPECT_EQ(SystemErrorText(0x80070005), S("Access denied (0x80070005)")); // COM code of a system error
+    EXPECT_EQ(SystemErrorText(0x80040005), S("Error code = 0x80040005"));
     EXPECT_TRUE(IsNoError(0));
     EXPECT_TRUE(IsNoError(0x00070000));
     EXPECT_FALSE(IsNoError(0x00070001));
