@@ -1,6 +1,7 @@
 #include "core/Format.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -195,7 +196,8 @@ QString Format(const QString &fmt, const TFormatArgs &args, const TFormatSetting
             Fail(fmt);
         return args[argIndex++];
     };
-    // Digits or "*" (an integer argument); -1 when absent.
+    // Digits or "*" (an integer argument); kAbsent when absent.
+    constexpr int kAbsent = INT_MIN;
     auto readNumber = [&]() -> int {
         if (i < n && fmt.at(i) == QLatin1Char('*')) {
             ++i;
@@ -206,8 +208,8 @@ QString Format(const QString &fmt, const TFormatArgs &args, const TFormatSetting
                 return int(a.UInt());
             Fail(fmt);
         }
-        if (i >= n || !fmt.at(i).isDigit() || fmt.at(i).unicode() > '9')
-            return -1;
+        if (i >= n || fmt.at(i).unicode() < '0' || fmt.at(i).unicode() > '9')
+            return kAbsent;
         qint64 v = 0;
         while (i < n && fmt.at(i).unicode() >= '0' && fmt.at(i).unicode() <= '9') {
             v = v * 10 + (fmt.at(i).unicode() - '0');
@@ -242,26 +244,26 @@ QString Format(const QString &fmt, const TFormatArgs &args, const TFormatSetting
                 Fail(fmt);
             argIndex = size_t(number);
             ++i;
-            number = -1;
+            number = kAbsent;
         }
         bool leftAlign = false;
-        if (number < 0 && i < n && fmt.at(i) == QLatin1Char('-')) {
+        if (number == kAbsent && i < n && fmt.at(i) == QLatin1Char('-')) {
             leftAlign = true;
             ++i;
         }
-        int width = number >= 0 ? number : readNumber();
-        if (width < -1) {
+        int width = number != kAbsent ? number : readNumber();
+        if (width == kAbsent) {
+            width = 0;
+        } else if (width < 0) {
             // "*" may deliver a negative width: left-align it.
             leftAlign = true;
             width = -width;
-        } else if (width < 0) {
-            width = 0;
         }
         int precision = -1;
         if (i < n && fmt.at(i) == QLatin1Char('.')) {
             ++i;
             precision = readNumber();
-            if (precision < 0)
+            if (precision == kAbsent || precision < 0)
                 precision = 0;
         }
         if (i >= n)
