@@ -16,16 +16,6 @@
 
 namespace vl {
 
-// An input/output failure that carries its error number.
-class EInOutError : public Exception {
-public:
-    EInOutError(const QString &message, uint32_t code) : Exception(message), FErrorCode(code) {}
-    uint32_t ErrorCode() const { return FErrorCode; }
-
-private:
-    uint32_t FErrorCode;
-};
-
 // Creates or truncates the file and writes the UTF-8 byte-order mark; 0 or
 // the error of creating it. Raises EInOutError when writing fails.
 uint32_t CreateEmptyUtf8File(const QString &FileName);

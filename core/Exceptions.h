@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <stdexcept>
 
 namespace vl {
@@ -45,6 +46,16 @@ public:
 class EWriteError : public EStreamError {
 public:
     using EStreamError::EStreamError;
+};
+// An input/output failure that carries its error number
+// (platform/SysErrors.h).
+class EInOutError : public EStreamError {
+public:
+    EInOutError(const QString &message, uint32_t code) : EStreamError(message), FErrorCode(code) {}
+    uint32_t ErrorCode() const { return FErrorCode; }
+
+private:
+    uint32_t FErrorCode;
 };
 
 } // namespace vl

@@ -141,10 +141,10 @@ uint32_t FindName(const QString &Path, uint32_t Attr, TSearchRec &F)
 uint32_t FindNext(TSearchRec &F)
 {
     if (!F.FindHandle)
-        return kErrorNoMoreFiles;
+        return ERROR_NO_MORE_FILES;
     TFindData fd;
     if (!NextMatch(*F.FindHandle, fd))
-        return kErrorNoMoreFiles;
+        return ERROR_NO_MORE_FILES;
     FillRec(F, std::move(fd));
     return 0;
 }

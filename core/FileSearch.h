@@ -14,6 +14,7 @@
 
 #include "core/FileTimes.h"
 #include "platform/FileSystem.h"
+#include "platform/SysErrors.h"
 
 #include <QString>
 
@@ -30,9 +31,6 @@ inline constexpr uint32_t faAnyFileNoDirs = 0xA7;
 // a symbolic link as a symbolic link.
 inline constexpr uint32_t kReparseTagMountPoint = 0xA0000003;
 inline constexpr uint32_t kReparseTagSymlink = 0xA000000C;
-
-// FindNext after the last entry.
-inline constexpr uint32_t kErrorNoMoreFiles = 18;
 
 // The data of one entry.
 struct TFindData {
@@ -60,7 +58,7 @@ struct TSearchRec {
 // 0 and the first entry, or ERROR_FILE_NOT_FOUND when nothing matches, or
 // the error of listing the folder (ERROR_PATH_NOT_FOUND when it is missing).
 uint32_t FindFirst(const QString &Path, uint32_t Attr, TSearchRec &F);
-// 0 and the next entry, or kErrorNoMoreFiles.
+// 0 and the next entry, or ERROR_NO_MORE_FILES.
 uint32_t FindNext(TSearchRec &F);
 void FindClose(TSearchRec &F);
 // The one entry named by Path, with "*" and "?" ordinary characters (they

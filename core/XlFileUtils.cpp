@@ -46,6 +46,10 @@ bool XlDirectoryExists(const QString &Dir, bool FollowLink)
     case ERROR_INVALID_NAME:
     case 67:  // network name not found
     case 161: // bad path name
+    // A name too long for the file system, or a path through a link cycle,
+    // can never name a folder (XlForceDirectories must not report one).
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_CANT_RESOLVE_FILENAME:
         return false;
     default:
         return true; // there, but not readable

@@ -12,13 +12,14 @@
 //   to a directory); with FollowLink only when its target exists and is no
 //   directory.
 // - a directory exists when the attributes say so; a failure other than a
-//   missing name counts as existing. A symbolic link counts as a directory
-//   when its target is one.
+//   missing name (or one too long, or through a link cycle) counts as
+//   existing. A symbolic link counts as a directory when its target is one.
 //
 // Error numbers are those of platform/SysErrors.h (0 = success).
 #pragma once
 
 #include "core/DateTime.h"
+#include "core/Exceptions.h"
 #include "core/FileInfo.h"
 #include "core/FileSearch.h"
 #include "core/FileTimes.h"

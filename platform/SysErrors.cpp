@@ -49,6 +49,7 @@ const char *SysErrorText(uint32_t code)
     case ERROR_INVALID_HANDLE: return "Invalid file handle";
     case ERROR_NOT_ENOUGH_MEMORY: return "Not enough memory";
     case ERROR_NOT_SAME_DEVICE: return "The file cannot be moved to another file system";
+    case ERROR_NO_MORE_FILES: return "There are no more files";
     case ERROR_WRITE_PROTECT: return "The medium is write-protected";
     case ERROR_NOT_READY: return "The device is not ready";
     case ERROR_SHARING_VIOLATION: return "The file is in use by another process";

@@ -106,6 +106,19 @@ TEST_F(DirUtilsTest, CreateEmptyUtf8File)
     EXPECT_EQ(ReadRaw(P("new.txt")), QByteArray("\xEF\xBB\xBF"));
     EXPECT_EQ(CreateEmptyUtf8File(P("none/new.txt")), ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(Exists(P("none")));
+
+    // A write that fails raises a stream error carrying the error number.
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no writable /dev/full";
+    try {
+        CreateEmptyUtf8File(QStringLiteral("/dev/full"));
+        ADD_FAILURE() << "no exception for a full device";
+    } catch (const EStreamError &e) {
+        const auto *io = dynamic_cast<const EInOutError *>(&e);
+        ASSERT_NE(io, nullptr);
+        EXPECT_EQ(io->ErrorCode(), ERROR_DISK_FULL);
+        EXPECT_EQ(e.Message(), QStringLiteral("There is not enough space on the disk"));
+    }
 }
 
 TEST_F(DirUtilsTest, ForceDeleteFileRemovesNamesNeverTargets)

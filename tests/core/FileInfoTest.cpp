@@ -345,7 +345,7 @@ protected:
             do
                 EXPECT_TRUE(names.insert(sr.Name).second) << "twice: " << sr.Name.toStdString();
             while (FindNext(sr) == 0);
-            EXPECT_EQ(FindNext(sr), kErrorNoMoreFiles);
+            EXPECT_EQ(FindNext(sr), ERROR_NO_MORE_FILES);
         }
         FindClose(sr);
         return names;
@@ -413,7 +413,7 @@ TEST_F(FileSearchTest, EntryData)
     EXPECT_FALSE(sr.Attr & faDirectory);
     EXPECT_EQ(sr.Size, 0);
     FindClose(sr);
-    EXPECT_EQ(FindNext(sr), kErrorNoMoreFiles);
+    EXPECT_EQ(FindNext(sr), ERROR_NO_MORE_FILES);
 
     ASSERT_EQ(FindFirst(Dir + QStringLiteral("/dirlink.txt"), faAnyFile, sr), 0u);
     EXPECT_EQ(sr.Attr & (faDirectory | faReparsePoint), uint32_t(faDirectory | faReparsePoint));

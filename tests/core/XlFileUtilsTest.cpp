@@ -117,7 +117,7 @@ TEST_F(XlFileUtilsTest, LongPathsCreateCopyFindMoveDelete)
     TSearchRec sr;
     ASSERT_EQ(XlFindFirst(deep + QStringLiteral("/*.TXT"), faAnyFileNoDirs, sr), 0u);
     EXPECT_EQ(sr.Name, QStringLiteral("file.txt"));
-    EXPECT_EQ(FindNext(sr), kErrorNoMoreFiles);
+    EXPECT_EQ(FindNext(sr), ERROR_NO_MORE_FILES);
     FindClose(sr);
     TFileInfo info;
     EXPECT_TRUE(XlGetFileInfo(file, info));
@@ -192,6 +192,12 @@ TEST_F(XlFileUtilsTest, ExistenceOfFilesDirectoriesAndLinks)
         EXPECT_EQ(XlFileExists(P(c.Name), true), c.FileFollowed);
         EXPECT_EQ(XlDirectoryExists(P(c.Name), false), c.DirOwn);
         EXPECT_EQ(XlDirectoryExists(P(c.Name), true), c.DirFollowed);
+    }
+    // Names that can never resolve are no folder, so creating one fails.
+    SymLink(P("loop"), P("loop"));
+    for (const QString &name : {P("loop/x"), Dir + QLatin1Char('/') + QString(300, QLatin1Char('n'))}) {
+        EXPECT_FALSE(XlDirectoryExists(name, false));
+        EXPECT_FALSE(XlForceDirectories(name));
     }
     EXPECT_TRUE(XlFileNotFound(P("missing")));
     EXPECT_FALSE(XlFileNotFound(P("dangling")));

@@ -49,5 +49,6 @@ TEST(SysErrors, MapsErrnoToProgramNumbers)
     EXPECT_EQ(other, ERROR_ERRNO_BIT | EPIPE);
     ASSERT_NE(SysErrorText(other), nullptr);
     EXPECT_STREQ(SysErrorText(ERROR_DISK_FULL), "There is not enough space on the disk");
+    EXPECT_STREQ(SysErrorText(ERROR_NO_MORE_FILES), "There are no more files");
     EXPECT_EQ(SysErrorText(99999), nullptr);
 }

@@ -191,7 +191,7 @@ TEST(FileSystem, ArchiveBitFollowsContentAndIdentity)
 TEST(FileSystem, WithoutUserXattrsArchiveStaysSetAndHiddenIsDropped)
 {
     const QString dir = test::MakeTempDir();
-    REQUIRE_USER_XATTRS(dir); // so the check below can see nothing was written
+    const bool xattrs = UserXattrsSupported(dir);
     const QString f = dir + QStringLiteral("/f");
     PutFile(f, "data");
     {
@@ -208,6 +208,9 @@ TEST(FileSystem, WithoutUserXattrsArchiveStaysSetAndHiddenIsDropped)
         EXPECT_EQ(ListStreams(f, streams, true), ERROR_SUCCESS);
         EXPECT_TRUE(streams.isEmpty());
     }
+    // Where the file system keeps user xattrs: none was written meanwhile.
+    if (!xattrs)
+        return;
     QStringList names;
     ASSERT_EQ(ListStreams(f, names, true), ERROR_SUCCESS);
     EXPECT_TRUE(RawXattr(f, kDosAttribXattr).isEmpty());
