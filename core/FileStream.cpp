@@ -3,6 +3,7 @@
 #include "core/PathUtils.h"
 #include "core/StringUtils.h"
 #include "core/Translate.h"
+#include "platform/FileSystem.h"
 #include "platform/SysErrors.h"
 
 #include <QDir>
@@ -59,6 +60,14 @@ TExtFileStream::TExtFileStream(const QString &AFileName, uint16_t Mode, uint32_t
         } else {
             static const TFile::TAccess kAccess[] = {TFile::faRead, TFile::faWrite, TFile::faReadWrite};
             code = FFile.Open(AFileName, kAccess[access], TFile::fcOpenExisting);
+            // A folder opens for reading here, and a copy from it would only
+            // fail after its destination was truncated: refuse it up front,
+            // as access to a folder as a file is refused.
+            TStatInfo st;
+            if (code == ERROR_SUCCESS && StatPath(AFileName, true, st) == ERROR_SUCCESS && st.IsDir()) {
+                FFile.Close();
+                code = ERROR_ACCESS_DENIED;
+            }
             FCanRead = access != 1;
             FCanWrite = access != 0;
         }

@@ -54,6 +54,7 @@ inline constexpr uint16_t kCreateExclusive = 0xFF00;
 class TExtFileStream : public TStream {
 public:
     // Rights: permission bits of a created file (0 = 0666), before the umask.
+    // A folder is no file: opening one fails with ERROR_ACCESS_DENIED.
     TExtFileStream(const QString &AFileName, uint16_t Mode, uint32_t Rights = 0);
     ~TExtFileStream() override = default;
 

@@ -39,6 +39,13 @@ TFileTime ReplaceFutureTime(TFileTime ft, TFileTime now)
     return ft;
 }
 
+// File times with the top bit set are no valid times; they are refused
+// rather than wrapped into some other date.
+bool IsSettableTime(TFileTime ft)
+{
+    return ft <= TFileTime(INT64_MAX);
+}
+
 enum class TCopyFailure { cfNone, cfRead, cfWrite };
 
 // Copies from the current positions until a read returns less than the
@@ -166,7 +173,16 @@ void CopyFileWithAttributes(const QString &Source, const QString &Dest, int Attr
     }
     in.reset();
     out.reset();
-    if (code == ERROR_SUCCESS && (code = Chmod(tempName, src.Mode & 0777)) != ERROR_SUCCESS)
+    // The copy keeps the source's extended attributes and permissions. The
+    // ACL must come along with the mode: without it the group bits, which
+    // then hold the ACL mask, would open the copy wider than the source. A
+    // destination that can hold neither streams nor ACLs (nor a changed
+    // owner) still gets the mode bits.
+    if (code == ERROR_SUCCESS && (code = CopyStreams(Source, tempName)) == ERROR_NOT_SUPPORTED)
+        code = ERROR_SUCCESS;
+    if (code == ERROR_SUCCESS && CopyPermissions(Source, tempName) != ERROR_SUCCESS)
+        code = Chmod(tempName, src.Mode & 0777);
+    if (code != ERROR_SUCCESS && !failText)
         failText = VL_TR_NOOP("Error setting attributes of \"%s\"");
     if (code == ERROR_SUCCESS && (code = RenameReplace(tempName, target)) != ERROR_SUCCESS)
         failText = VL_TR_NOOP("Error creating \"%s\"");
@@ -217,6 +233,8 @@ uint32_t SetFileTimestamps(const QString &Name, const TFileTimestamps &TS, bool 
             lastWrite = ReplaceFutureTime(lastWrite, now);
         }
     }
+    if (!IsSettableTime(lastWrite) || (AllTimes && !IsSettableTime(access)))
+        return ERROR_INVALID_PARAMETER;
     const timespec atime = FileTimeToTimespec(access);
     const timespec mtime = FileTimeToTimespec(lastWrite);
     return SetFileTimes(Name, AllTimes ? &atime : nullptr, &mtime, FollowLink);
@@ -226,6 +244,8 @@ uint32_t SetFileLastWriteTime(const QString &Name, TFileTime FileTime, bool Repl
 {
     if (ReplaceFuture)
         FileTime = ReplaceFutureTime(FileTime, NowFileTime());
+    if (!IsSettableTime(FileTime))
+        return ERROR_INVALID_PARAMETER;
     const timespec mtime = FileTimeToTimespec(FileTime);
     return SetFileTimes(Name, nullptr, &mtime, true);
 }

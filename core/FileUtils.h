@@ -27,8 +27,11 @@ inline constexpr int kStreamCopyBufSize = 262144;
 uint32_t CopyFileData(const QString &Source, const QString &Dest, int BufSize);
 
 // Copies Source to Dest with its last-write time (a time more than a day
-// ahead becomes now), its permission bits and the attributes Attr (-1: the
-// source's attributes). The data goes into a temporary file beside Dest,
+// ahead becomes now), its permissions (mode bits, POSIX ACLs, and owner and
+// group when running as root), its named data streams (user xattrs) and
+// the attributes Attr (-1: the source's attributes). Where the destination
+// cannot hold ACLs, streams or the owner, the mode bits are kept without
+// them. The data goes into a temporary file beside Dest,
 // which replaces Dest only once complete, so a failed copy leaves an
 // existing Dest as it was; a read-only Dest is replaced. A Dest that is a
 // symbolic link has its target replaced. Raises ECopyError.
@@ -45,7 +48,8 @@ uint32_t CopyAlternateStreams(const QString &Source, const QString &Dest);
 // Sets the access and last-write times (AllTimes) or the last-write time
 // only. With TS.Valid false every time is now; with ReplaceFuture a time
 // that cannot be converted or lies more than one day after now becomes
-// now. The creation time cannot be set on Linux and is ignored. FollowLink
+// now. The creation time cannot be set on Linux and is ignored. A time
+// with the top bit set is no valid time: ERROR_INVALID_PARAMETER. FollowLink
 // changes the target of a symbolic link instead of the link itself.
 uint32_t SetFileTimestamps(const QString &Name, const TFileTimestamps &TS, bool ReplaceFuture, bool AllTimes, bool FollowLink);
 // Sets the last-write time of an existing file (links followed), with the

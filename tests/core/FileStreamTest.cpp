@@ -98,6 +98,18 @@ TEST(FileStreamTest, InvalidModesFailWithoutTouchingTheFile)
         EXPECT_EQ(TryOpen(existing, mode).Code, -1) << std::hex << mode;
 }
 
+// A folder opens for reading on Linux; as a file stream it must not, or a
+// copy from it would truncate its destination before failing.
+TEST(FileStreamTest, FolderIsRefusedAsAFile)
+{
+    const QString dir = MakeTempDir();
+    for (const uint16_t mode : {kOpenReadShared, uint16_t(0x0000)}) {
+        const TOpenResult r = TryOpen(dir, mode);
+        EXPECT_EQ(r.Code, int32_t(ERROR_ACCESS_DENIED)) << std::hex << mode;
+        EXPECT_EQ(r.Message, QStringLiteral("Cannot open file \"%1\". %2").arg(dir, SysText(5)));
+    }
+}
+
 TEST(FileStreamTest, CreateModesAndRights)
 {
     const QString dir = MakeTempDir();

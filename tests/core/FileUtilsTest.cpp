@@ -145,6 +145,12 @@ TEST_F(FileUtilsTest, CopyFileDataReportsErrorNumbers)
     EXPECT_EQ(CopyFileData(P("missing"), P("dst"), 4096), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(PathExists(P("dst"), false)); // the destination is not created
     EXPECT_EQ(CopyFileData(P("src"), P("no/dst"), 4096), ERROR_PATH_NOT_FOUND);
+
+    // A folder as source fails before the destination is touched.
+    ASSERT_EQ(MakeDir(P("folder")), 0u);
+    WriteRaw(P("kept"), "keep me");
+    EXPECT_EQ(CopyFileData(P("folder"), P("kept"), 4096), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ReadRaw(P("kept")), QByteArray("keep me"));
 }
 
 // The same file under another name must never be truncated by the copy;
@@ -222,6 +228,68 @@ TEST_F(FileUtilsTest, CopyKeepsDataTimeModeAndAttributes)
     EXPECT_EQ(AttrOf(P("dst2")) & (faReadOnly | faHidden | faSysFile), uint32_t(faReadOnly));
     if (!xattrs)
         GTEST_SKIP() << "no user xattrs on " << Dir.toStdString() << ": hidden and system bits not checked";
+}
+
+QByteArray CommandOutput(const QByteArray &command)
+{
+    QByteArray out;
+    FILE *p = ::popen(command.constData(), "r");
+    if (!p) {
+        ADD_FAILURE() << command.toStdString();
+        return out;
+    }
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, qsizetype(n));
+    ::pclose(p);
+    return out;
+}
+
+// The copy carries the source's xattrs and its ACL; with the mode alone the
+// owning group would get the ACL mask (rw) instead of its own entry (r).
+TEST_F(FileUtilsTest, CopyKeepsXattrsAndAcl)
+{
+    WriteRaw(P("src"), "data");
+    ASSERT_EQ(Chmod(P("src"), 0640), 0u);
+    const QByteArray src = EncodeFileName(P("src")), dst = EncodeFileName(P("dst"));
+    const bool xattrs = UserXattrsSupported(Dir);
+    if (xattrs) {
+        ASSERT_EQ(::setxattr(src.constData(), "user.comment", "kept", 4, 0), 0);
+    }
+    const bool acl = std::system(("setfacl -m u:65534:rw '" + src + "' 2>/dev/null").constData()) == 0;
+
+    EXPECT_EQ(TryCopy(P("src"), P("dst")).Code, 0);
+    EXPECT_EQ(ReadRaw(P("dst")), QByteArray("data"));
+    if (xattrs) {
+        char buf[64];
+        const ssize_t n = ::getxattr(dst.constData(), "user.comment", buf, sizeof buf);
+        EXPECT_EQ(QByteArray(buf, n > 0 ? n : 0), QByteArray("kept"));
+    }
+    if (acl) {
+        const QByteArray out = CommandOutput("getfacl -n -c '" + dst + "' 2>/dev/null");
+        EXPECT_TRUE(out.contains("user:65534:rw-")) << out.toStdString();
+        EXPECT_TRUE(out.contains("group::r--")) << out.toStdString();
+        EXPECT_EQ(Stat(P("dst")).Mode & 0777, Stat(P("src")).Mode & 0777);
+    }
+    if (!xattrs || !acl)
+        GTEST_SKIP() << "user xattrs " << xattrs << ", POSIX ACLs " << acl << " on " << Dir.toStdString();
+}
+
+// Without user xattrs the copy still succeeds, with data, time and mode.
+TEST_F(FileUtilsTest, CopyWithoutUserXattrs)
+{
+    WriteRaw(P("src"), "data");
+    ASSERT_EQ(Chmod(P("src"), 0604), 0u);
+    const TFileTime past = NowFileTime() - 5 * kDay;
+    SetMTime(P("src"), past);
+    SetUserXattrsDisabledForTesting(true);
+    const TCopyResult r = TryCopy(P("src"), P("dst"));
+    SetUserXattrsDisabledForTesting(false);
+    EXPECT_EQ(r.Code, 0) << r.Message.toStdString();
+    EXPECT_EQ(ReadRaw(P("dst")), QByteArray("data"));
+    EXPECT_EQ(MTimeOf(P("dst")), past);
+    EXPECT_EQ(Stat(P("dst")).Mode & 0777, 0604u);
 }
 
 TEST_F(FileUtilsTest, ReadOnlyDestinationIsReplacedAndEndsReadOnly)
@@ -442,6 +510,36 @@ TEST_F(FileUtilsTest, SetFileTimestampsReplacesOnlyFarFutureTimes)
     EXPECT_EQ(SetFileTimestamps(P("f"), ts, true, false, true), 0u);
     EXPECT_EQ(MTimeOf(P("f")), now - 3 * kDay);
     EXPECT_NE(ATimeOf(P("f")), now - 2 * kDay);
+}
+
+// A time with the top bit set is refused, never wrapped into another date.
+TEST_F(FileUtilsTest, InvalidFileTimesAreRefused)
+{
+    WriteRaw(P("f"), "x");
+    const TFileTime old = NowFileTime() - 30 * kDay;
+    const TFileTime bad = TFileTime(INT64_MAX) + 1;
+    SetMTime(P("f"), old);
+    TFileTimestamps ts;
+    ts.Valid = true;
+    ts.LastAccessTime = old;
+    ts.LastWriteTime = bad;
+    TFileTimestamps badAccess = ts;
+    badAccess.LastAccessTime = bad;
+    badAccess.LastWriteTime = old;
+    const struct {
+        uint32_t Got;
+        const char *Call;
+    } cases[] = {
+        {SetFileTimestamps(P("f"), ts, false, true, true), "SetFileTimestamps all"},
+        {SetFileTimestamps(P("f"), ts, false, false, true), "SetFileTimestamps last-write"},
+        {SetFileTimestamps(P("f"), badAccess, false, true, true), "SetFileTimestamps access"},
+        {SetFileLastWriteTime(P("f"), bad, false), "SetFileLastWriteTime"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.Got, ERROR_INVALID_PARAMETER) << c.Call;
+    EXPECT_EQ(MTimeOf(P("f")), old);
+    // Only the time that is written counts.
+    EXPECT_EQ(SetFileTimestamps(P("f"), badAccess, false, false, true), 0u);
 }
 
 TEST_F(FileUtilsTest, SetFileTimestampsOnLinksAndDirectories)
