@@ -85,3 +85,28 @@ void ChownTree(const QString &path)
 }
 
 } // namespace vl::test
+
+#include <ctime>
+
+namespace vl::test {
+
+TScopedTimeZone::TScopedTimeZone(const char *tz)
+{
+    const char *old = getenv("TZ");
+    FHad = old != nullptr;
+    if (FHad)
+        FSaved = old;
+    setenv("TZ", tz, 1);
+    tzset();
+}
+
+TScopedTimeZone::~TScopedTimeZone()
+{
+    if (FHad)
+        setenv("TZ", FSaved.constData(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+} // namespace vl::test

@@ -37,3 +37,22 @@ void RunUnprivileged(const std::function<void()> &body);
 void ChownTree(const QString &path);
 
 } // namespace vl::test
+
+#include <QByteArray>
+
+namespace vl::test {
+
+// Sets TZ for the lifetime of the object and restores it afterwards.
+class TScopedTimeZone {
+public:
+    explicit TScopedTimeZone(const char *tz);
+    ~TScopedTimeZone();
+    TScopedTimeZone(const TScopedTimeZone &) = delete;
+    TScopedTimeZone &operator=(const TScopedTimeZone &) = delete;
+
+private:
+    QByteArray FSaved;
+    bool FHad = false;
+};
+
+} // namespace vl::test

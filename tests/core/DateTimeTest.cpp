@@ -1,5 +1,6 @@
 #include "core/DateTime.h"
 #include "core/FileTimes.h"
+#include "common/TestUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -11,32 +12,6 @@ using namespace vl;
 namespace {
 
 QString S(const char *utf8) { return QString::fromUtf8(utf8); }
-
-// Runs the test body in a fixed time zone and restores the previous one.
-class ZoneGuard {
-public:
-    explicit ZoneGuard(const char *tz)
-    {
-        const char *old = std::getenv("TZ");
-        FHad = old != nullptr;
-        if (FHad)
-            FOld = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ZoneGuard()
-    {
-        if (FHad)
-            setenv("TZ", FOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool FHad = false;
-    std::string FOld;
-};
 
 class DateTimeTest : public ::testing::Test {
 protected:
@@ -148,7 +123,7 @@ TEST_F(DateTimeTest, DosDates)
     EXPECT_EQ(FileTimeToFileDate(FT(1979, 12, 31, 23, 59, 59)), 0);
     EXPECT_EQ(FileTimeToFileDate(FT(2108, 1, 1)), 0);
     EXPECT_NE(FileTimeToFileDate(FT(2107, 12, 31, 23, 59, 58)), 0);
-    ZoneGuard zone("UTC");
+    test::TScopedTimeZone zone("UTC");
     EXPECT_EQ(FileTimeToLocalFileDate(FT(1979, 6, 1)), -1);
     EXPECT_EQ(FileTimeToLocalFileDate(FT(2024, 3, 5, 14, 7, 9)), int32_t(dos));
     EXPECT_EQ(FileDateToUnixSeconds(dos), uint32_t(DateTimeToUnixSeconds(EncodeDateTime(2024, 3, 5, 14, 7, 8, 0))));
@@ -157,7 +132,7 @@ TEST_F(DateTimeTest, DosDates)
 
 TEST_F(DateTimeTest, LocalTimesFollowTheZoneRulesOfTheDate)
 {
-    ZoneGuard zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    test::TScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     // Summer: UTC+2; winter: UTC+1, whatever the current date is.
     TDateTime local;
     ASSERT_TRUE(TryFileTimeToLocalDateTime(FT(2024, 7, 1, 10, 0, 0), local));

@@ -592,35 +592,9 @@ time_t LocalToUnix(int year, int month, int day, int hour, int minute, int secon
     return mktime(&t);
 }
 
-// Runs a test in a given time zone.
-class TScopedTimeZone {
-public:
-    explicit TScopedTimeZone(const char *tz)
-    {
-        const char *old = getenv("TZ");
-        FHad = old != nullptr;
-        if (FHad)
-            FSaved = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TScopedTimeZone()
-    {
-        if (FHad)
-            setenv("TZ", FSaved.constData(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    QByteArray FSaved;
-    bool FHad = false;
-};
-
 class LocalTimeTest : public FileUtilsTest {
 protected:
-    TScopedTimeZone Zone{"Europe/Berlin"};
+    test::TScopedTimeZone Zone{"Europe/Berlin"};
 };
 
 // "Now" and "one day ahead" are UTC instants, whatever the local zone.
@@ -628,14 +602,14 @@ TEST_F(FileUtilsTest, FutureTimeJudgedAndReplacedInUtc)
 {
     WriteRaw(P("f"), "x");
     {
-        TScopedTimeZone zone("Pacific/Kiritimati"); // UTC+14
+        test::TScopedTimeZone zone("Pacific/Kiritimati"); // UTC+14
         const TFileTime before = NowFileTime();
         EXPECT_EQ(SetFileLastWriteTime(P("f"), before + 3 * kDay, true), 0u);
         EXPECT_GE(MTimeOf(P("f")), before);
         EXPECT_LE(MTimeOf(P("f")), NowFileTime());
     }
     {
-        TScopedTimeZone zone("Pacific/Honolulu"); // UTC-10
+        test::TScopedTimeZone zone("Pacific/Honolulu"); // UTC-10
         const TFileTime ahead = NowFileTime() + 20 * kHour;
         EXPECT_EQ(SetFileLastWriteTime(P("f"), ahead, true), 0u);
         EXPECT_EQ(MTimeOf(P("f")), ahead);

@@ -34,30 +34,6 @@ QByteArray Utf16LE(const QString &text)
     return b;
 }
 
-// A zone far from UTC, so a UTC time shown as local time is hours off.
-class TScopedTimeZone {
-public:
-    explicit TScopedTimeZone(const char *tz)
-    {
-        if (const char *old = std::getenv("TZ"))
-            FOld = old, FHadOld = true;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TScopedTimeZone()
-    {
-        if (FHadOld)
-            setenv("TZ", FOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string FOld;
-    bool FHadOld = false;
-};
-
 // Another process that creates the lock file and then runs until killed.
 class TOwnerProcess {
 public:
@@ -99,7 +75,7 @@ private:
 
 TEST(LockFileTest, HeldByLiveOwnerThenTakenOverAfterKill)
 {
-    TScopedTimeZone zone("XST-5");
+    test::TScopedTimeZone zone("XST-5");
     const QString folder = MakeTempDir(QStringLiteral("lock")) + QLatin1Char('/');
     const QString owner = QStringLiteral("/home/jörg/Tägliche Sicherung \u65E5\u672C.buj");
 

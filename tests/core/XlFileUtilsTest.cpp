@@ -1,5 +1,6 @@
 #include "core/XlFileUtils.h"
 
+#include "common/RawFs.h"
 #include "common/TestUtils.h"
 #include "core/DirUtils.h"
 #include "core/FileUtils.h"
@@ -19,49 +20,7 @@
 namespace vl {
 namespace {
 
-// Raw file-system access by bytes, independent of the code under test.
-QByteArray N(const QString &path)
-{
-    return EncodeFileName(path);
-}
-
-void WriteRaw(const QString &path, const QByteArray &data, mode_t mode = 0644)
-{
-    const int fd = ::open(N(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-    ASSERT_GE(fd, 0) << N(path).toStdString();
-    ASSERT_EQ(::write(fd, data.constData(), size_t(data.size())), ssize_t(data.size()));
-    ::close(fd);
-}
-
-QByteArray ReadRaw(const QString &path)
-{
-    const int fd = ::open(N(path).constData(), O_RDONLY);
-    if (fd < 0)
-        return QByteArray("<missing>");
-    QByteArray data;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-        data.append(buf, n);
-    ::close(fd);
-    return data;
-}
-
-void MkDir(const QString &path, mode_t mode = 0755)
-{
-    ASSERT_EQ(::mkdir(N(path).constData(), mode), 0) << N(path).toStdString();
-}
-
-void SymLink(const QString &target, const QString &link)
-{
-    ASSERT_EQ(::symlink(N(target).constData(), N(link).constData()), 0) << N(link).toStdString();
-}
-
-bool Exists(const QString &path)
-{
-    struct stat s;
-    return ::lstat(N(path).constData(), &s) == 0;
-}
+using namespace vl::test;
 
 // The raw names in a folder.
 std::set<QByteArray> RawNames(const QString &dir)
