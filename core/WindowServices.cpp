@@ -2,15 +2,12 @@
 
 #include "core/PasswordService.h"
 #include "platform/FileNames.h"
+#include "platform/Terminal.h"
 
 #include <QStringList>
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 
 namespace vl {
 
@@ -92,14 +89,13 @@ TModalResult IProgressWindow::GetPassword(const QString &Title, const QString &P
 // ---------------------------------------------------------------------------
 // TTerminalLine
 
-TTerminalLine::TTerminalLine(int AFd) : FFd(AFd), FIsTerminal(isatty(AFd) == 1) {}
+TTerminalLine::TTerminalLine(int AFd) : FFd(AFd), FIsTerminal(vl::IsTerminal(AFd)) {}
 
 QByteArray TTerminalLine::Fit(const QString &AText) const
 {
-    struct winsize ws = {};
-    int columns = 80;
-    if (ioctl(FFd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
-        columns = ws.ws_col;
+    int columns = TerminalColumns(FFd);
+    if (columns <= 0)
+        columns = 80;
     // The last column stays free so the cursor never wraps to a new line.
     const qsizetype room = std::max(columns - 1, 4);
     QString text = AText;
@@ -114,18 +110,8 @@ QByteArray TTerminalLine::Fit(const QString &AText) const
 
 void TTerminalLine::Write(const QByteArray &ABytes) const
 {
-    const char *p = ABytes.constData();
-    qsizetype left = ABytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(FFd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        p += n;
-        left -= n;
-    }
+    // A progress line that cannot be written is simply not shown.
+    WriteAll(FFd, ABytes);
 }
 
 void TTerminalLine::Show(const QString &AText, bool AForce)

@@ -3,6 +3,11 @@
 #include <cerrno>
 #include <cstring>
 
+// Marks texts for the message catalogue; callers translate them.
+#ifndef VL_TR_NOOP
+#define VL_TR_NOOP(s) s
+#endif
+
 namespace vl {
 
 uint32_t ErrnoToError(int err, bool pathParentMissing)
@@ -40,35 +45,36 @@ uint32_t ErrnoToError(int err, bool pathParentMissing)
 const char *SysErrorText(uint32_t code)
 {
     switch (code) {
-    case ERROR_SUCCESS: return "The operation completed successfully";
-    case ERROR_INVALID_FUNCTION: return "Invalid function";
-    case ERROR_FILE_NOT_FOUND: return "The file was not found";
-    case ERROR_PATH_NOT_FOUND: return "The path was not found";
-    case ERROR_TOO_MANY_OPEN_FILES: return "Too many open files";
-    case ERROR_ACCESS_DENIED: return "Access denied";
-    case ERROR_INVALID_HANDLE: return "Invalid file handle";
-    case ERROR_NOT_ENOUGH_MEMORY: return "Not enough memory";
-    case ERROR_NOT_SAME_DEVICE: return "The file cannot be moved to another file system";
-    case ERROR_NO_MORE_FILES: return "There are no more files";
-    case ERROR_WRITE_PROTECT: return "The medium is write-protected";
-    case ERROR_NOT_READY: return "The device is not ready";
-    case ERROR_SHARING_VIOLATION: return "The file is in use by another process";
-    case ERROR_LOCK_VIOLATION: return "A part of the file is locked by another process";
-    case ERROR_HANDLE_EOF: return "End of file reached";
-    case ERROR_NOT_SUPPORTED: return "The request is not supported";
-    case ERROR_BAD_NETPATH: return "The network path was not found";
-    case ERROR_FILE_EXISTS: return "The file exists";
-    case ERROR_INVALID_PARAMETER: return "Invalid parameter";
-    case ERROR_DISK_FULL: return "There is not enough space on the disk";
-    case ERROR_INVALID_NAME: return "The file name or path syntax is invalid";
-    case ERROR_DIR_NOT_EMPTY: return "The directory is not empty";
-    case ERROR_ALREADY_EXISTS: return "The file already exists";
-    case ERROR_FILENAME_EXCED_RANGE: return "The file name is too long";
-    case ERROR_DIRECTORY: return "The name is not a valid directory";
-    case ERROR_IO_DEVICE: return "Input/output error of the device";
-    case ERROR_CANCELLED: return "The operation was canceled";
-    case ERROR_TIMEOUT: return "The operation timed out";
-    case ERROR_CANT_RESOLVE_FILENAME: return "Too many levels of symbolic links";
+    case ERROR_SUCCESS: return VL_TR_NOOP("The operation completed successfully");
+    case ERROR_INVALID_FUNCTION: return VL_TR_NOOP("Invalid function");
+    case ERROR_FILE_NOT_FOUND: return VL_TR_NOOP("The file was not found");
+    case ERROR_PATH_NOT_FOUND: return VL_TR_NOOP("The path was not found");
+    case ERROR_TOO_MANY_OPEN_FILES: return VL_TR_NOOP("Too many open files");
+    case ERROR_ACCESS_DENIED: return VL_TR_NOOP("Access denied");
+    case ERROR_INVALID_HANDLE: return VL_TR_NOOP("Invalid file handle");
+    case ERROR_NOT_ENOUGH_MEMORY: return VL_TR_NOOP("Not enough memory");
+    case ERROR_NOT_SAME_DEVICE: return VL_TR_NOOP("The file cannot be moved to another file system");
+    case ERROR_NO_MORE_FILES: return VL_TR_NOOP("There are no more files");
+    case ERROR_WRITE_PROTECT: return VL_TR_NOOP("The medium is write-protected");
+    case ERROR_NOT_READY: return VL_TR_NOOP("The device is not ready");
+    case ERROR_SHARING_VIOLATION: return VL_TR_NOOP("The file is in use by another process");
+    case ERROR_LOCK_VIOLATION: return VL_TR_NOOP("A part of the file is locked by another process");
+    case ERROR_HANDLE_EOF: return VL_TR_NOOP("End of file reached");
+    case ERROR_NOT_SUPPORTED: return VL_TR_NOOP("The request is not supported");
+    case ERROR_BAD_NETPATH: return VL_TR_NOOP("The network path was not found");
+    case ERROR_FILE_EXISTS: return VL_TR_NOOP("The file exists");
+    case ERROR_INVALID_PARAMETER: return VL_TR_NOOP("Invalid parameter");
+    case ERROR_DISK_FULL: return VL_TR_NOOP("There is not enough space on the disk");
+    case ERROR_INVALID_NAME: return VL_TR_NOOP("The file name or path syntax is invalid");
+    case ERROR_DIR_NOT_EMPTY: return VL_TR_NOOP("The directory is not empty");
+    case ERROR_ALREADY_EXISTS: return VL_TR_NOOP("The file already exists");
+    case ERROR_FILENAME_EXCED_RANGE: return VL_TR_NOOP("The file name is too long");
+    case ERROR_DIRECTORY: return VL_TR_NOOP("The name is not a valid directory");
+    case ERROR_SERVICE_NOT_ACTIVE: return VL_TR_NOOP("The service has not been started");
+    case ERROR_IO_DEVICE: return VL_TR_NOOP("Input/output error of the device");
+    case ERROR_CANCELLED: return VL_TR_NOOP("The operation was canceled");
+    case ERROR_TIMEOUT: return VL_TR_NOOP("The operation timed out");
+    case ERROR_CANT_RESOLVE_FILENAME: return VL_TR_NOOP("Too many levels of symbolic links");
     default: break;
     }
     if ((code & ERROR_ERRNO_BIT) && (code & ~uint32_t(ERROR_ERRNO_BIT)) < 4096)

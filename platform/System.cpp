@@ -275,6 +275,16 @@ QString SessionIdFromCgroup(const QByteArray &text)
     return {};
 }
 
+// The graphical session of a user: logind names it DISPLAY in the user's
+// state file.
+QString DisplaySessionOf(const QString &usersDir, uid_t uid)
+{
+    for (const QByteArray &line : ReadSmallFile(usersDir + QLatin1Char('/') + QString::number(uid)).split('\n'))
+        if (line.startsWith("DISPLAY="))
+            return QString::fromUtf8(line.mid(8));
+    return {};
+}
+
 bool ReadSessionFile(const QString &sessionsDir, const QString &id, TLogonSession &s)
 {
     // Ids are plain names; anything else must not lead out of the folder.
@@ -615,10 +625,13 @@ uintptr_t SecondAppWindow()
 // ---------------------------------------------------------------------------
 // Sessions
 
-bool CurrentLogonSession(TLogonSession &Session, const QString &sessionsDir, const QString &procDir)
+bool CurrentLogonSession(TLogonSession &Session, const QString &sessionsDir, const QString &procDir,
+                         const QString &usersDir)
 {
     Session = TLogonSession();
-    const QString id = SessionIdFromCgroup(ReadSmallFile(procDir + QStringLiteral("/self/cgroup")));
+    QString id = SessionIdFromCgroup(ReadSmallFile(procDir + QStringLiteral("/self/cgroup")));
+    if (id.isEmpty())
+        id = DisplaySessionOf(usersDir, geteuid());
     TLogonSession s;
     if (!ReadSessionFile(sessionsDir, id, s) || !IsInteractive(s) || !s.Active)
         return false;

@@ -17,6 +17,8 @@
 // operation, it gives the fixed answer documented at its declaration.
 #pragma once
 
+#include "platform/SysErrors.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -24,10 +26,6 @@
 #include <cstdint>
 
 namespace vl {
-
-// logind, or the system bus itself, is not there: no power or session
-// action can be requested.
-inline constexpr uint32_t ERROR_SERVICE_NOT_ACTIVE = 1062;
 
 // ---------------------------------------------------------------------------
 // Power and session actions
@@ -149,10 +147,12 @@ uintptr_t SecondAppWindow();
 
 // ---------------------------------------------------------------------------
 // Interactive logon sessions, read as logind publishes them (the state
-// files in /run/systemd/sessions, and the session scope of each process in
-// /proc/<pid>/cgroup). Tests give folders of their own.
+// files in /run/systemd/sessions and /run/systemd/users, and the session
+// scope of each process in /proc/<pid>/cgroup). Tests give folders of
+// their own.
 
 inline constexpr const char *kLogindSessionsDir = "/run/systemd/sessions";
+inline constexpr const char *kLogindUsersDir = "/run/systemd/users";
 inline constexpr const char *kProcDir = "/proc";
 
 struct TLogonSession {
@@ -166,9 +166,12 @@ struct TLogonSession {
 };
 
 // The logind session this process belongs to, when it is an interactive
-// ("user") session that is active.
+// ("user") session that is active. A process outside every session scope
+// (desktops start their programs in scopes of the user's service manager)
+// belongs to the graphical session of its user, when there is one.
 bool CurrentLogonSession(TLogonSession &Session, const QString &sessionsDir = QString::fromLatin1(kLogindSessionsDir),
-                         const QString &procDir = QString::fromLatin1(kProcDir));
+                         const QString &procDir = QString::fromLatin1(kProcDir),
+                         const QString &usersDir = QString::fromLatin1(kLogindUsersDir));
 // The interactive sessions (class "user", not closing) in which a process
 // other than this one runs. False when the sessions cannot be read at all
 // (no logind), so "none" and "unknown" stay apart.

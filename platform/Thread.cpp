@@ -138,9 +138,16 @@ public:
             FItems.push_back(item);
             ++FGeneration;
             // Also as a Qt event, so a nested event loop of the owner (a
-            // modal dialog) runs it without knowing about this queue.
+            // modal dialog) runs it without knowing about this queue. The
+            // event dies with FContext, before this queue can.
             if (FContext)
-                QMetaObject::invokeMethod(FContext, [item] { item->Run(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    FContext,
+                    [this, item] {
+                        item->Run();
+                        ForgetSpent();
+                    },
+                    Qt::QueuedConnection);
         }
         FWake.notify_all();
         return true;
@@ -202,6 +209,16 @@ public:
     }
 
 private:
+    // Owning thread: lets go of the closures at the front that have run or
+    // been dropped already, so an owner that only ever runs a Qt event loop
+    // (a GUI's main loop) does not collect them for the program's life.
+    void ForgetSpent()
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        while (!FItems.empty() && FItems.front()->State.load() != TPostedClosure::psPending)
+            FItems.pop_front();
+    }
+
     // Owning thread: the QObject that receives the Qt twins of posted
     // closures, once a QCoreApplication exists.
     void EnsureContext()

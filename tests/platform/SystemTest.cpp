@@ -123,6 +123,7 @@ TEST(SystemPower, MissingBusFailsSoftly)
     QString detail;
     EXPECT_EQ(RequestPowerAction(TPowerAction::PowerOff, false, &detail), ERROR_SERVICE_NOT_ACTIVE);
     EXPECT_FALSE(detail.isEmpty());
+    EXPECT_STREQ(SysErrorText(ERROR_SERVICE_NOT_ACTIVE), "The service has not been started");
     uint32_t error = 0;
     EXPECT_FALSE(SuspendComputer(true, false, false, &error));
     EXPECT_EQ(error, ERROR_SERVICE_NOT_ACTIVE);
@@ -238,6 +239,19 @@ TEST(SystemSessions, InteractiveSessionsWithOtherProcesses)
     EXPECT_EQ(own.Id, QStringLiteral("9"));
     EXPECT_EQ(own.UserName, QStringLiteral("me"));
     EXPECT_EQ(own.RealtimeUsec, 1700000000000000);
+
+    // A program the desktop started in a scope of its own belongs to the
+    // graphical session of its user; a background session stays its own.
+    const QString users = root + QStringLiteral("/users");
+    QDir().mkpath(users);
+    test::WriteBytes(users + QLatin1Char('/') + QString::number(geteuid()), "NAME=me\nDISPLAY=9\nSESSIONS=9 c1\n");
+    process("100", "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-velkor-100.scope\n");
+    ASSERT_TRUE(CurrentLogonSession(own, sessions, proc, users));
+    EXPECT_EQ(own.Id, QStringLiteral("9"));
+    EXPECT_FALSE(CurrentLogonSession(own, sessions, proc, root + QStringLiteral("/none")));
+    process("100", "0::/user.slice/user-113.slice/session-c1.scope\n");
+    EXPECT_FALSE(CurrentLogonSession(own, sessions, proc, users));
+    process("100", "0::/user.slice/user-1000.slice/session-9.scope\n");
 
     // The own session must be active; no logind state at all is "unknown".
     session("9", "USER=me\nACTIVE=0\nSTATE=online\nCLASS=user\n");

@@ -144,6 +144,26 @@ TEST(Thread, SynchronizeIsAnsweredInNestedEventLoop)
     EXPECT_EQ(quits.load(), 1);
 }
 
+TEST(Thread, ClosuresHandledByAQtLoopAreLetGo)
+{
+    // The owner runs only a Qt event loop, as a GUI's main loop does; a
+    // closure of an abandoned worker is dropped there and must not stay
+    // queued with what it holds.
+    std::weak_ptr<int> held;
+    auto t = MakeThread([&held](TFnThread &self) {
+        auto token = std::make_shared<int>(1);
+        held = token;
+        self.Queue([token] {});
+    });
+    t->Start();
+    while (!t->Done()) // no WaitFor: the owner must not run our own queue
+        std::this_thread::yield();
+    t->Abandon();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(held.expired());
+    ProcessMessages();
+}
+
 namespace {
 
 // What a hung worker does, seen from outside; shared so that it outlives
