@@ -176,7 +176,9 @@ void InitLanguage(const QString &Path, const QString &CfgName, const QStringList
     const QString cfgName = CfgName.isEmpty() ? ProgramName + QStringLiteral(".cfg") : CfgName;
     QString folder = Path;
     if (!HasAbsolutePath(Path)) {
-        folder = WithTrailingDelimiter(AppDataDirectory()) + Path;
+        // Without an application-data folder the settings live in the
+        // program folder, never below the current folder.
+        folder = UserSettingsDirectory(Path, false);
         SettingsSubPath = Path;
     }
     gConfigFileName = WithTrailingDelimiter(folder) + cfgName;
@@ -306,6 +308,7 @@ void BindTextDomains(const QString &LocaleDir)
         bind_textdomain_codeset(name.constData(), "UTF-8");
     }
     textdomain(kDefaultDomain);
+    SetFallbackDomains(gExtraDomains);
     ++_nl_msg_cat_cntr;
 }
 

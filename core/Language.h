@@ -50,11 +50,12 @@ bool SaveLanguageChoice();
 
 // At program start, before any window: sets the configuration file
 // (CfgName, or ProgramName + ".cfg" when empty) in the settings folder Path
-// (a relative Path lies below AppDataDirectory and becomes SettingsSubPath),
-// adds Domains (each once) to the domains bound to the catalogues, binds
-// them all below ProgramPath + "locale/", and puts SelectLanguage into
-// effect. Args are the command-line arguments without the program name;
-// the first form takes those of the running process.
+// (a relative Path lies below AppDataDirectory, or is the program folder
+// when there is none, and becomes SettingsSubPath), adds Domains (each
+// once) to the domains bound to the catalogues, where Tr also looks for
+// texts, binds them all below ProgramPath + "locale/", and puts
+// SelectLanguage into effect. Args are the command-line arguments without
+// the program name; the first form takes those of the running process.
 void InitLanguage(const QString &Path, const QString &CfgName, const QStringList &Domains);
 void InitLanguage(const QString &Path, const QString &CfgName, const QStringList &Domains,
                   const QStringList &Args);
@@ -107,7 +108,7 @@ void SetRetranslateHandler(std::function<void()> Handler);
 // Binds the program's domains ("default", "dialogs" and those added by
 // InitLanguage) to the catalogues below LocaleDir (which holds
 // "<code>/LC_MESSAGES/<domain>.mo") as UTF-8, and makes "default" the
-// domain of Tr. InitLanguage calls it with ProgramPath + "locale/".
+// domain of Tr, with the added domains searched after it. InitLanguage calls it with ProgramPath + "locale/".
 void BindTextDomains(const QString &LocaleDir);
 
 // ---- The language menu -----------------------------------------------------

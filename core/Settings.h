@@ -271,7 +271,9 @@ void SetDefaultSettings(TVlSettings &ASettings);
 QString DefaultTaskDir();
 
 // ---- Program-wide variables ------------------------------------------------
-// Strings empty and numbers 0 at start unless said otherwise.
+// Strings empty and numbers 0 at start unless said otherwise. There are no
+// system-generation flags: every feature such flags would gate exists on
+// every supported system (see IsVistaOrLater in platform/System.h).
 
 // The machine runs a 64-bit kernel (set at start).
 extern bool IsWin64;

@@ -20,9 +20,10 @@ using test::WriteBytes;
 constexpr const char *kChildDirVar = "VELKOR_LANGUAGE_CHILD_DIR";
 const char *const kText = "Language test text";
 const char *const kDialogText = "Dialog test text";
+const char *const kUnitText = "Unit test text";
 
 // A small catalogue set made with msgfmt: German and French for the
-// program's domain, German for the dialogs.
+// program's domain, German for the dialogs and for an added domain.
 QString MakeCatalogues()
 {
     const QString dir = MakeTempDir(QStringLiteral("lang"));
@@ -40,6 +41,8 @@ QString MakeCatalogues()
             {{kText, QStringLiteral("Sprachtest für Größen")}, {"&System default", QStringLiteral("&Systemstandard")}});
     compile(QStringLiteral("fr"), QStringLiteral("default"), {{kText, QStringLiteral("Test de langue")}});
     compile(QStringLiteral("de"), QStringLiteral("dialogs"), {{kDialogText, QStringLiteral("Dialogtest")}});
+    compile(QStringLiteral("de"), QStringLiteral("units"),
+            {{kUnitText, QStringLiteral("Einheitentest")}, {kText, QStringLiteral("Zweitrangig")}});
     return dir;
 }
 
@@ -118,6 +121,16 @@ TEST_F(LanguageTest, SwitchingTakesEffectAtOnce)
     EXPECT_EQ(cfg.ReadString(QStringLiteral("Language"), QStringLiteral("LangID"), QStringLiteral("?")), QString());
 }
 
+TEST_F(LanguageTest, AddedDomainsServeTextsTheDefaultDomainLacks)
+{
+    const QString dir = MakeCatalogues();
+    InitLanguage(dir + QLatin1Char('/'), QStringLiteral("Velkor.cfg"), {QStringLiteral("units")}, {QStringLiteral("/lang:de")});
+    BindTextDomains(dir + QStringLiteral("/locale/"));
+    EXPECT_EQ(Tr(kUnitText), QStringLiteral("Einheitentest"));
+    EXPECT_EQ(Tr(kText), QStringLiteral("Sprachtest für Größen")) << "the default domain comes first";
+    EXPECT_EQ(Tr(""), QString()) << "an empty text, not the catalogue's header";
+}
+
 TEST_F(LanguageTest, SystemLanguageFromLocaleVariables)
 {
     struct TCase {
@@ -190,6 +203,13 @@ TEST_F(LanguageTest, ConfigFileFromCommandLine)
     // Without any choice: the session's language.
     InitLanguage(MakeTempDir(QStringLiteral("none")), QStringLiteral("Velkor.cfg"), {}, {});
     EXPECT_EQ(CurrentLangCode(), QStringLiteral("fr"));
+
+    // Without an application-data folder the settings folder is the
+    // program folder, never one below the current folder.
+    FEnv.Set("XDG_CONFIG_HOME", nullptr);
+    FEnv.Set("HOME", nullptr);
+    InitLanguage(QStringLiteral("Velkor6/"), QStringLiteral("Velkor.cfg"), {}, {});
+    EXPECT_EQ(ConfigFileName(), ProgramPath + QStringLiteral("Velkor.cfg"));
 }
 
 // A menu whose items are plain records.
