@@ -1,5 +1,7 @@
 #include "core/Settings.h"
 
+#include "core/Destinations.h"
+
 #include "core/FormatSettings.h"
 #include "core/Language.h"
 #include "core/PathUtils.h"
@@ -16,14 +18,6 @@ bool KernelIs64Bit()
 {
     const QString arch = QSysInfo::currentCpuArchitecture();
     return arch.contains(QStringLiteral("64")) || arch == QStringLiteral("s390x");
-}
-
-// Stand-in for GetDefaultDriveId of the drive-subfolder module, which does
-// not exist yet: "Lw?" under German, else "Drv?".
-QString DefaultDriveIdStandIn()
-{
-    return CurrentLangCode().compare(QStringLiteral("de"), Qt::CaseInsensitive) == 0 ? QStringLiteral("Lw?")
-                                                                                     : QStringLiteral("Drv?");
 }
 
 } // namespace
@@ -141,7 +135,7 @@ void SetDefaultSettings(TVlSettings &ASettings)
 
     TVlOtherSettings &other = ASettings.OtherSettings;
     other.DefaultTask.clear();
-    other.DefDriveId = DefaultDriveIdStandIn();
+    other.DefDriveId = GetDefaultDriveId();
     other.MinPwdLength = 8;
     other.MaxWaitTime = 2;
     other.ContextMenu = false;
