@@ -164,7 +164,10 @@ QString BuildTargetDir(int Mode, const QString &DriveId, const QString &Dest, co
     case 4:
     case 5:
     case 6:
-        target += DriveSubdirName(DriveId, SourceDir) + PathBelowDrive(SourceDir);
+        // A source without drive has no drive subfolder; it is all path.
+        if (!ExtractFileDrive(SourceDir).isEmpty())
+            target += DriveSubdirName(DriveId, SourceDir);
+        target += PathBelowDrive(SourceDir);
         break;
     case 1:
     case 7:

@@ -55,18 +55,6 @@ bool WriteAll(int fd, const QByteArray &data)
 
 } // namespace
 
-const char *NetShareErrorText(uint32_t code)
-{
-    switch (code) {
-    case ERROR_NETNAME_DELETED: return "The network name is no longer available";
-    case ERROR_SHARE_NOT_MOUNTED:
-        return "The network share is not mounted and cannot be mounted here; mount it first";
-    case ERROR_LOGON_FAILURE: return "Logon failure: unknown user name or bad password";
-    case ERROR_NOT_CONNECTED: return "The path does not lie on a network share";
-    default: return SysErrorText(code);
-    }
-}
-
 QList<TGvfsShare> ListGvfsShares(const QString &gvfsDir)
 {
     QList<TGvfsShare> shares;

@@ -3,24 +3,14 @@
 // is not mounted, which needs gio and a session bus.
 #pragma once
 
+#include "platform/SysErrors.h"
+
 #include <QList>
 #include <QString>
 
 #include <cstdint>
 
 namespace vl {
-
-// Error numbers of the network functions, beside those of
-// platform/SysErrors.h.
-enum : uint32_t {
-    ERROR_NETNAME_DELETED = 64,    // the connection broke off (worth another attempt)
-    ERROR_SHARE_NOT_MOUNTED = 1203, // not mounted, and mounting is not possible here
-    ERROR_LOGON_FAILURE = 1326,    // user name or password refused
-    ERROR_NOT_CONNECTED = 2250,    // the path lies on no network share
-};
-
-// The English text of one of the numbers above; otherwise SysErrorText.
-const char *NetShareErrorText(uint32_t code);
 
 // One share that gio has mounted: an entry
 // "smb-share:server=S,share=N[,user=...]" of the gvfs folder.

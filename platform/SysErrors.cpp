@@ -62,6 +62,7 @@ const char *SysErrorText(uint32_t code)
     case ERROR_HANDLE_EOF: return VL_TR_NOOP("End of file reached");
     case ERROR_NOT_SUPPORTED: return VL_TR_NOOP("The request is not supported");
     case ERROR_BAD_NETPATH: return VL_TR_NOOP("The network path was not found");
+    case ERROR_NETNAME_DELETED: return VL_TR_NOOP("The network name is no longer available");
     case ERROR_FILE_EXISTS: return VL_TR_NOOP("The file exists");
     case ERROR_INVALID_PARAMETER: return VL_TR_NOOP("Invalid parameter");
     case ERROR_DISK_FULL: return VL_TR_NOOP("There is not enough space on the disk");
@@ -72,9 +73,13 @@ const char *SysErrorText(uint32_t code)
     case ERROR_DIRECTORY: return VL_TR_NOOP("The name is not a valid directory");
     case ERROR_SERVICE_NOT_ACTIVE: return VL_TR_NOOP("The service has not been started");
     case ERROR_IO_DEVICE: return VL_TR_NOOP("Input/output error of the device");
+    case ERROR_SHARE_NOT_MOUNTED:
+        return VL_TR_NOOP("The network share is not mounted and cannot be mounted here; mount it first");
     case ERROR_CANCELLED: return VL_TR_NOOP("The operation was canceled");
+    case ERROR_LOGON_FAILURE: return VL_TR_NOOP("Logon failure: unknown user name or bad password");
     case ERROR_TIMEOUT: return VL_TR_NOOP("The operation timed out");
     case ERROR_CANT_RESOLVE_FILENAME: return VL_TR_NOOP("Too many levels of symbolic links");
+    case ERROR_NOT_CONNECTED: return VL_TR_NOOP("The path does not lie on a network share");
     default: break;
     }
     if ((code & ERROR_ERRNO_BIT) && (code & ~uint32_t(ERROR_ERRNO_BIT)) < 4096)

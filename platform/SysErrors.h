@@ -28,6 +28,7 @@ enum : uint32_t {
     ERROR_HANDLE_EOF = 38,
     ERROR_NOT_SUPPORTED = 50,
     ERROR_BAD_NETPATH = 53,
+    ERROR_NETNAME_DELETED = 64, // the connection broke off (worth another attempt)
     ERROR_FILE_EXISTS = 80,
     ERROR_INVALID_PARAMETER = 87,
     ERROR_DISK_FULL = 112,
@@ -38,9 +39,12 @@ enum : uint32_t {
     ERROR_DIRECTORY = 267,
     ERROR_SERVICE_NOT_ACTIVE = 1062,
     ERROR_IO_DEVICE = 1117,
+    ERROR_SHARE_NOT_MOUNTED = 1203, // not mounted, and mounting is not possible here
     ERROR_CANCELLED = 1223,
+    ERROR_LOGON_FAILURE = 1326, // user name or password refused
     ERROR_TIMEOUT = 1460,
     ERROR_CANT_RESOLVE_FILENAME = 1921,
+    ERROR_NOT_CONNECTED = 2250, // the path lies on no network share
     ERROR_ERRNO_BIT = 0x20000000,
 };
 

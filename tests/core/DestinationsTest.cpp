@@ -172,6 +172,7 @@ TEST_F(DestinationsTest, BuildTargetDirForEveryLayoutMode)
         {"/mnt/nfs/share", "Drvfiles_export_backup/share", "share", "share"},
         {"//nas/data/docs/x", "nas/data/docs/x", "docs/x", "x"},
         {"/", "Drvroot/", "", ""},
+        {"sub/dir", "sub/dir", "sub/dir", "dir"},
     };
     for (const TSource &s : sources) {
         const QString dir = QString::fromUtf8(s.Dir);

@@ -141,7 +141,7 @@ TEST_F(NetSharesTest, UnmountedShareWithoutGioIsAClearError)
               int32_t(ERROR_SHARE_NOT_MOUNTED));
     EXPECT_TRUE(FRequests.empty());
     EXPECT_TRUE(FPasswords.Prompts.isEmpty()) << "a password cannot mount what cannot be mounted";
-    EXPECT_TRUE(QString::fromUtf8(NetShareErrorText(ERROR_SHARE_NOT_MOUNTED)).contains(QStringLiteral("mount it")));
+    EXPECT_TRUE(QString::fromUtf8(SysErrorText(ERROR_SHARE_NOT_MOUNTED)).contains(QStringLiteral("mount it")));
     EXPECT_FALSE(ReconnectNetworkPath(QStringLiteral("//nas/data")));
     EXPECT_FALSE(IsDriveAvailable(QStringLiteral("//nas/data")));
     EXPECT_TRUE(IsDriveAvailable(QStringLiteral("//office/public")));
