@@ -110,3 +110,43 @@ TScopedTimeZone::~TScopedTimeZone()
 }
 
 } // namespace vl::test
+
+namespace vl::test {
+
+void TScopedEnv::Save(const char *name)
+{
+    FSaved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+}
+
+TScopedEnv::TScopedEnv(std::initializer_list<std::pair<const char *, TEnvValue>> values)
+{
+    for (const auto &[name, value] : values)
+        Set(name, value);
+}
+
+void TScopedEnv::Set(const char *name, const TEnvValue &value)
+{
+    Save(name);
+    if (value.IsSet())
+        qputenv(name, value.Value());
+    else
+        qunsetenv(name);
+}
+
+TScopedEnv::TScopedEnv(std::initializer_list<const char *> names)
+{
+    for (const char *name : names)
+        Save(name);
+}
+
+TScopedEnv::~TScopedEnv()
+{
+    for (auto it = FSaved.crbegin(); it != FSaved.crend(); ++it) {
+        if (it->Set)
+            qputenv(it->Name, it->Value);
+        else
+            qunsetenv(it->Name);
+    }
+}
+
+} // namespace vl::test

@@ -56,3 +56,51 @@ private:
 };
 
 } // namespace vl::test
+
+#include <QList>
+
+#include <initializer_list>
+#include <utility>
+
+namespace vl::test {
+
+// A value for TScopedEnv: text, bytes, or nullptr to unset the variable.
+class TEnvValue {
+public:
+    TEnvValue(std::nullptr_t) {}
+    TEnvValue(const char *v) : FSet(v != nullptr), FValue(v) {}
+    TEnvValue(const QByteArray &v) : FSet(!v.isNull()), FValue(v) {}
+    TEnvValue(const QString &v) : FSet(!v.isNull()), FValue(v.toUtf8()) {}
+    bool IsSet() const { return FSet; }
+    const QByteArray &Value() const { return FValue; }
+
+private:
+    bool FSet = false;
+    QByteArray FValue;
+};
+
+// Sets (or unsets) environment variables for the lifetime of the object
+// and restores their earlier state afterwards. With names only, it just
+// restores them after the test changed them.
+class TScopedEnv {
+public:
+    TScopedEnv(std::initializer_list<std::pair<const char *, TEnvValue>> values);
+    explicit TScopedEnv(std::initializer_list<const char *> names);
+    TScopedEnv() = default;
+    ~TScopedEnv();
+    // Saves the variable's state, then sets or unsets it.
+    void Set(const char *name, const TEnvValue &value);
+    TScopedEnv(const TScopedEnv &) = delete;
+    TScopedEnv &operator=(const TScopedEnv &) = delete;
+
+private:
+    struct TSaved {
+        const char *Name;
+        QByteArray Value;
+        bool Set;
+    };
+    void Save(const char *name);
+    QList<TSaved> FSaved;
+};
+
+} // namespace vl::test

@@ -46,32 +46,6 @@ QString MakeCatalogues()
     return dir;
 }
 
-// Sets or unsets environment variables for one test.
-class TScopedEnv {
-public:
-    void Set(const char *name, const char *value)
-    {
-        FSaved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
-        if (value)
-            qputenv(name, value);
-        else
-            qunsetenv(name);
-    }
-    ~TScopedEnv()
-    {
-        for (auto it = FSaved.crbegin(); it != FSaved.crend(); ++it)
-            it->Was ? qputenv(it->Name, it->Value) : qunsetenv(it->Name);
-    }
-
-private:
-    struct TSaved {
-        const char *Name;
-        QByteArray Value;
-        bool Was;
-    };
-    QList<TSaved> FSaved;
-};
-
 class LanguageTest : public testing::Test {
 protected:
     void SetUp() override
@@ -88,7 +62,7 @@ protected:
         UseLanguage(QStringLiteral("en"));
     }
 
-    TScopedEnv FEnv;
+    test::TScopedEnv FEnv;
 };
 
 TEST_F(LanguageTest, SwitchingTakesEffectAtOnce)

@@ -7,6 +7,8 @@
 #include "core/ProgramEnv.h"
 #include "platform/System.h"
 
+#include "common/TestUtils.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -14,38 +16,6 @@
 
 namespace vl {
 namespace {
-
-// Sets environment variables (a null value unsets) and restores them.
-class EnvGuard {
-public:
-    EnvGuard(std::initializer_list<std::pair<const char *, const char *>> values)
-    {
-        for (const auto &[name, value] : values) {
-            FSaved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
-            if (value)
-                qputenv(name, QByteArray(value));
-            else
-                qunsetenv(name);
-        }
-    }
-    ~EnvGuard()
-    {
-        for (const auto &s : FSaved) {
-            if (s.set)
-                qputenv(s.name, s.value);
-            else
-                qunsetenv(s.name);
-        }
-    }
-
-private:
-    struct Saved {
-        const char *name;
-        QByteArray value;
-        bool set;
-    };
-    QList<Saved> FSaved;
-};
 
 QString S(const char *s)
 {
@@ -203,7 +173,7 @@ TEST_F(PlaceholdersTest, FolderPlaceholdersTakeTheXdgFolders)
 {
     const QString home = qEnvironmentVariable("HOME");
     // A trailing "/" of a setting does not reach the expanded path.
-    const EnvGuard env{{"XDG_CONFIG_HOME", "/cfg/"}, {"XDG_DATA_HOME", "/dat"}};
+    const test::TScopedEnv env{{"XDG_CONFIG_HOME", "/cfg/"}, {"XDG_DATA_HOME", "/dat"}};
     const QString progFiles = ParentDirectory(ProgramPath);
     QString progPath = ProgramPath;
     progPath.chop(1);
@@ -236,7 +206,7 @@ TEST_F(PlaceholdersTest, FolderPlaceholdersTakeTheXdgFolders)
 
 TEST_F(PlaceholdersTest, RootFolderValueNeverMakesANetworkPath)
 {
-    const EnvGuard env{{"HOME", "/"}};
+    const test::TScopedEnv env{{"HOME", "/"}};
     EXPECT_EQ(ExpandFolderPlaceHolders(S("%profile%/x")), S("/x"));
 }
 
@@ -255,7 +225,7 @@ TEST_F(PlaceholdersTest, PathBeforePlaceHolder)
 
 TEST_F(PlaceholdersTest, ExpandEnvVariables)
 {
-    const EnvGuard env{{"VL_PH_A", "alpha"}, {"VL_PH_B", "x=y"}, {"VL_PH_EMPTY", ""}, {"VL_PH_UNSET", nullptr}};
+    const test::TScopedEnv env{{"VL_PH_A", "alpha"}, {"VL_PH_B", "x=y"}, {"VL_PH_EMPTY", ""}, {"VL_PH_UNSET", nullptr}};
     const std::pair<const char *, const char *> cases[] = {
         {"a%b", "a%b"},
         {"%VL_PH_UNSET%x", "%VL_PH_UNSET%x"},
@@ -274,7 +244,7 @@ TEST_F(PlaceholdersTest, ExpandEnvVariables)
 
 TEST_F(PlaceholdersTest, ExpandDestPlaceHolders)
 {
-    const EnvGuard env{{"VL_PH_A", "alpha"}, {"VL_PH_EMPTY", ""}, {"VL_PH_UNSET", nullptr}};
+    const test::TScopedEnv env{{"VL_PH_A", "alpha"}, {"VL_PH_EMPTY", ""}, {"VL_PH_UNSET", nullptr}};
     struct Case {
         const char *text, *volume;
         int counter;

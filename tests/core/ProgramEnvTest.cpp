@@ -19,33 +19,6 @@ namespace {
 const QString kKey = QString::fromUtf8(kIniPathKey);
 const QString kValue = QString::fromUtf8(kIniPathValue);
 
-// Restores the environment variables a test changes.
-class EnvGuard {
-public:
-    explicit EnvGuard(std::initializer_list<const char *> names)
-    {
-        for (const char *n : names)
-            FSaved.append({n, qgetenv(n), qEnvironmentVariableIsSet(n)});
-    }
-    ~EnvGuard()
-    {
-        for (const auto &s : FSaved) {
-            if (s.set)
-                qputenv(s.name, s.value);
-            else
-                qunsetenv(s.name);
-        }
-    }
-
-private:
-    struct TSaved {
-        const char *name;
-        QByteArray value;
-        bool set;
-    };
-    QList<TSaved> FSaved;
-};
-
 class ProgramEnvTest : public testing::Test {
 protected:
     void SetUp() override { QFile::remove(RegistryFileName(TRegistryRoot::rrCurrentUser)); }
@@ -58,7 +31,7 @@ protected:
 
     QString AppData = qEnvironmentVariable("XDG_CONFIG_HOME");
     QString Dir = test::MakeTempDir(QStringLiteral("env"));
-    EnvGuard Env{"XDG_CONFIG_HOME", "HOME", "TMPDIR"};
+    test::TScopedEnv Env{"XDG_CONFIG_HOME", "HOME", "TMPDIR"};
 };
 
 TEST_F(ProgramEnvTest, ProgramFolderAndNameComeFromTheExecutable)

@@ -23,35 +23,6 @@
 namespace vl {
 namespace {
 
-// Points environment variables elsewhere for one test and restores them.
-class EnvGuard {
-public:
-    EnvGuard(std::initializer_list<std::pair<const char *, QString>> values)
-    {
-        for (const auto &[name, value] : values) {
-            FSaved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
-            qputenv(name, value.toUtf8());
-        }
-    }
-    ~EnvGuard()
-    {
-        for (const auto &s : FSaved) {
-            if (s.set)
-                qputenv(s.name, s.value);
-            else
-                qunsetenv(s.name);
-        }
-    }
-
-private:
-    struct TSaved {
-        const char *name;
-        QByteArray value;
-        bool set;
-    };
-    QList<TSaved> FSaved;
-};
-
 QString Canonical(const QString &dir)
 {
     return QFileInfo(dir).canonicalFilePath();
@@ -87,7 +58,7 @@ TEST(ShellUtilsTest, FoldersFollowUserDirsAndXdgVariables)
 {
     const QString config = test::MakeTempDir(QStringLiteral("shell-config"));
     const QString data = test::MakeTempDir(QStringLiteral("shell-data"));
-    EnvGuard env{{"XDG_CONFIG_HOME", config}, {"XDG_DATA_HOME", data}};
+    test::TScopedEnv env{{"XDG_CONFIG_HOME", config}, {"XDG_DATA_HOME", data}};
     const QString home = qEnvironmentVariable("HOME");
     Put(config + QStringLiteral("/user-dirs.dirs"),
                      "# written by a test\n"
@@ -134,7 +105,7 @@ TEST(ShellUtilsTest, FoldersFollowUserDirsAndXdgVariables)
     // invalid and ignored.
     QFile::remove(config + QStringLiteral("/user-dirs.dirs"));
     EXPECT_EQ(ShellFolderPath(CSIDL_PERSONAL), home + QStringLiteral("/Documents"));
-    EnvGuard relative{{"XDG_DATA_HOME", QStringLiteral("rel/data")}};
+    test::TScopedEnv relative{{"XDG_DATA_HOME", QStringLiteral("rel/data")}};
     EXPECT_EQ(ShellFolderPath(CSIDL_LOCAL_APPDATA), home + QStringLiteral("/.local/share"));
 }
 
@@ -265,7 +236,7 @@ TEST(ShellUtilsTest, ReadingAMissingOrForeignLinkFailsWithEmptyOutputs)
 class ShellTrashTest : public testing::Test {
 protected:
     QString Data = test::MakeTempDir(QStringLiteral("trash-data"));
-    EnvGuard Env{{"XDG_DATA_HOME", Data}};
+    test::TScopedEnv Env{{"XDG_DATA_HOME", Data}};
     QString Dir = Canonical(test::MakeTempDir(QStringLiteral("trash-src")));
     QString Trash = Data + QStringLiteral("/Trash");
 };
@@ -355,7 +326,7 @@ TEST(ShellUtilsTest, ItemOperationsCopyMoveAndDelete)
 
 TEST(ShellUtilsTest, OpeningWithoutXdgOpenReportsFailure)
 {
-    EnvGuard env{{"PATH", test::MakeTempDir(QStringLiteral("empty-path"))}};
+    test::TScopedEnv env{{"PATH", test::MakeTempDir(QStringLiteral("empty-path"))}};
     EXPECT_EQ(OpenWithPreferredApp(QStringLiteral("/tmp")), ERROR_FILE_NOT_FOUND);
 }
 

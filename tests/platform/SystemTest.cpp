@@ -20,31 +20,6 @@ VL_VERSION_RECORD(kTestVersionRecord, "Velkor Test Maker", "Velkor system tests 
 
 namespace {
 
-// Sets an environment variable for one test and puts the old value back.
-class TEnvGuard {
-public:
-    TEnvGuard(const char *name, const QByteArray &value)
-        : FName(name), FHad(qEnvironmentVariableIsSet(name)), FOld(qgetenv(name))
-    {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-    ~TEnvGuard()
-    {
-        if (FHad)
-            qputenv(FName, FOld);
-        else
-            qunsetenv(FName);
-    }
-
-private:
-    const char *FName;
-    bool FHad;
-    QByteArray FOld;
-};
-
 QStringList ReadLines(const QString &path)
 {
     QString text = QString::fromUtf8(test::ReadBytes(path));
@@ -68,7 +43,7 @@ void ExpectSameInfo(const TFileVersionInfo &info)
 TEST(SystemPower, RequestsGoToDryRunFileOnly)
 {
     const QString file = test::MakeTempDir() + QStringLiteral("/power.txt");
-    TEnvGuard dry("VELKOR_POWER_DRYRUN", file.toUtf8());
+    test::TScopedEnv dry{{"VELKOR_POWER_DRYRUN", file.toUtf8()}};
 
     EXPECT_EQ(RequestPowerAction(TPowerAction::PowerOff), ERROR_SUCCESS);
     EXPECT_EQ(RequestPowerAction(TPowerAction::Reboot, true), ERROR_SUCCESS);
@@ -104,7 +79,7 @@ TEST(SystemPower, RequestsGoToDryRunFileOnly)
     EXPECT_EQ(ReadLines(file), expected);
 
     // A dry-run file that cannot be written is an error, never a real request.
-    TEnvGuard bad("VELKOR_POWER_DRYRUN", (test::TestRoot() + QStringLiteral("/missing/power.txt")).toUtf8());
+    test::TScopedEnv bad{{"VELKOR_POWER_DRYRUN", (test::TestRoot() + QStringLiteral("/missing/power.txt")).toUtf8()}};
     QString detail;
     EXPECT_EQ(RequestPowerAction(TPowerAction::PowerOff, false, &detail), ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(detail.isEmpty());
@@ -116,8 +91,8 @@ TEST(SystemPower, MissingBusFailsSoftly)
     // Two guards keep this away from any real logind: no dry-run file, a
     // bus address that leads nowhere, and the same for the default bus.
     const QString nowhere = QStringLiteral("unix:path=") + test::MakeTempDir() + QStringLiteral("/no-bus");
-    TEnvGuard dry("VELKOR_POWER_DRYRUN", QByteArray());
-    TEnvGuard sysBus("DBUS_SYSTEM_BUS_ADDRESS", nowhere.toUtf8());
+    test::TScopedEnv dry{{"VELKOR_POWER_DRYRUN", QByteArray()}};
+    test::TScopedEnv sysBus{{"DBUS_SYSTEM_BUS_ADDRESS", nowhere.toUtf8()}};
     SetSystemBusAddressForTesting(nowhere);
 
     QString detail;
@@ -137,7 +112,7 @@ TEST(SystemPower, MissingBusFailsSoftly)
 TEST(SystemEventLog, EntriesGoToTheNamedFile)
 {
     const QString file = test::MakeTempDir() + QStringLiteral("/events.log");
-    TEnvGuard log("VELKOR_EVENTLOG", file.toUtf8());
+    test::TScopedEnv log{{"VELKOR_EVENTLOG", file.toUtf8()}};
 
     EXPECT_EQ(WriteEventLog(QStringLiteral("Velkor"), eltError, 1, 0xC000000E, {QStringLiteral("/tasks/a b.buj")}), 0u);
     EXPECT_EQ(WriteEventLog(QStringLiteral("VlStarter"), eltWarning, 2, 0x12,
@@ -159,7 +134,7 @@ TEST(SystemEventLog, EntriesGoToTheNamedFile)
         EXPECT_EQ(lines[i].mid(20), expected[i]);
     }
 
-    TEnvGuard bad("VELKOR_EVENTLOG", (test::TestRoot() + QStringLiteral("/missing/events.log")).toUtf8());
+    test::TScopedEnv bad{{"VELKOR_EVENTLOG", (test::TestRoot() + QStringLiteral("/missing/events.log")).toUtf8()}};
     EXPECT_EQ(WriteEventLog(QStringLiteral("Velkor"), eltError, 1, 1), ERROR_PATH_NOT_FOUND);
 }
 
