@@ -3,17 +3,12 @@
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/Translate.h"
+#include "platform/AtomicFile.h"
 #include "platform/FileNames.h"
 #include "platform/SysErrors.h"
 
-#include <QRandomGenerator>
 
-#include <cerrno>
-#include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vl {
 
@@ -123,145 +118,20 @@ int64_t ReadIntegerText(const QString &text, int bits, int64_t defaultValue)
 // when it exists but cannot be read.
 bool ReadWholeFile(const QString &fileName, QByteArray &data)
 {
-    data.clear();
-    if (fileName.isEmpty())
+    const uint32_t code = ReadFileBytes(fileName, data);
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
         return false;
-    const QByteArray path = EncodeFileName(fileName);
-    int err = 0;
-    int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        if (err == ENOENT || err == ENOTDIR)
-            return false;
-    } else {
-        struct stat st;
-        if (::fstat(fd, &st) != 0)
-            err = errno;
-        else if (S_ISDIR(st.st_mode))
-            err = EISDIR;
-        char buf[65536];
-        while (err == 0) {
-            const ssize_t r = ::read(fd, buf, sizeof buf);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0)
-                err = errno;
-            else if (r == 0)
-                break;
-            else
-                data.append(buf, r);
-        }
-        ::close(fd);
-    }
-    if (err != 0) {
-        data.clear();
-        const char *reason = SysErrorText(ErrnoToError(err));
+    if (code != ERROR_SUCCESS) {
+        const char *reason = SysErrorText(code);
         throw EFOpenError(GuardedFormat(Tr("Cannot open file \"%s\". %s"), fileName,
-                                        reason ? Tr(reason) : QString::fromLocal8Bit(std::strerror(err))));
+                                        reason ? Tr(reason) : QString::number(code)));
     }
     return true;
 }
 
-QByteArray DirectoryOf(const QByteArray &path)
+bool WriteWholeFile(const QString &fileName, const QByteArray &data)
 {
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArrayLiteral(".");
-    if (slash == 0)
-        return QByteArrayLiteral("/");
-    return path.left(slash);
-}
-
-// Follows symbolic links to the file they finally name (which need not
-// exist yet), so a save replaces the target and keeps the link.
-bool ResolveLinks(QByteArray &path)
-{
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st;
-        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
-        QByteArray target(4096, Qt::Uninitialized);
-        const ssize_t n = ::readlink(path.constData(), target.data(), target.size());
-        if (n <= 0 || n >= target.size())
-            return false;
-        target.truncate(n);
-        path = target.startsWith('/') ? target : DirectoryOf(path) + '/' + target;
-    }
-    return false; // a cycle
-}
-
-bool WriteAll(int fd, const char *p, qsizetype n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, size_t(n));
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += w;
-        n -= w;
-    }
-    return true;
-}
-
-// Writes the file through a temporary file in the same folder that is
-// flushed and then renamed over the target: the target is either the old
-// or the complete new file, never a truncated one. The old file's mode
-// (and, where allowed, owner) carries over. A file without the owner's
-// write bit is never replaced, not even by root.
-bool WriteFileAtomically(const QString &fileName, const QByteArray &data)
-{
-    if (fileName.isEmpty())
-        return false;
-    QByteArray target = EncodeFileName(fileName);
-    if (!ResolveLinks(target))
-        return false;
-
-    struct stat st;
-    const bool exists = ::stat(target.constData(), &st) == 0;
-    if (exists) {
-        if (!S_ISREG(st.st_mode) || !(st.st_mode & S_IWUSR) || ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
-            return false;
-    } else if (errno != ENOENT) {
-        return false;
-    }
-
-    const QByteArray dir = DirectoryOf(target);
-    // Hidden, and short enough for NAME_MAX whatever the target's length.
-    const QByteArray base = target.mid(target.lastIndexOf('/') + 1).left(200);
-    QByteArray temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir + "/." + base + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
-        return false;
-
-    bool ok = true;
-    if (exists) {
-        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
-            (void)!::fchown(fd, st.st_uid, st.st_gid); // best effort
-        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-    }
-    ok = ok && WriteAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
-    if (!ok) {
-        ::unlink(temp.constData());
-        return false;
-    }
-    // Makes the rename itself durable; some file systems cannot sync a
-    // folder, which is no failure of the save.
-    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
+    return WriteFileAtomically(fileName, data) == ERROR_SUCCESS;
 }
 
 } // namespace
@@ -458,7 +328,7 @@ void TMemIniFile::UpdateFile()
         FEncoding = TTextEncoding::teUtf16LE;
         data = EncodeText(text, FEncoding);
     }
-    if (!WriteFileAtomically(FFileName, data))
+    if (!WriteWholeFile(FFileName, data))
         throw EWriteError(GuardedFormat(Tr("Error writing to \"%s\""), FFileName));
 }
 

@@ -1,5 +1,7 @@
 #include "core/ShellUtils.h"
 
+#include "platform/AtomicFile.h"
+
 #include "core/DirUtils.h"
 #include "core/FileStream.h"
 #include "core/FileUtils.h"
@@ -13,7 +15,6 @@
 #include "platform/System.h"
 
 #include <QHash>
-#include <QRandomGenerator>
 
 #include <vector>
 
@@ -310,33 +311,6 @@ bool IsPkexec(const QString &program)
     return program == QLatin1String("pkexec") || program.endsWith(QLatin1String("/pkexec"));
 }
 
-// Writes data through a temporary file beside name (flushed) and a rename;
-// mode 0777 lets the umask decide the bits.
-uint32_t WriteExecutableFile(const QString &name, const QByteArray &data)
-{
-    const QString dir = ParentDirectory(name) == name ? QStringLiteral(".") : ParentDirectory(name);
-    QString temp;
-    TFile file;
-    uint32_t code = ERROR_FILE_EXISTS;
-    for (int attempt = 0; attempt < 100 && code == ERROR_FILE_EXISTS; ++attempt) {
-        temp = JoinPath(dir, QStringLiteral(".vl-link-%1.tmp").arg(QRandomGenerator::global()->generate(), 8, 16,
-                                                                    QLatin1Char('0')));
-        code = file.Open(temp, TFile::faWrite, TFile::fcCreateNew, 0777);
-    }
-    if (code != 0)
-        return code;
-    int64_t done = 0;
-    code = file.Write(data.constData(), data.size(), done);
-    if (code == 0)
-        code = file.Sync();
-    file.Close();
-    if (code == 0)
-        code = RenameReplace(temp, name);
-    if (code != 0)
-        RemoveFile(temp);
-    return code;
-}
-
 // The [Desktop Entry] group: key -> raw value (first occurrence).
 bool ParseDesktopEntry(const QString &text, QHash<QString, QString> &keys)
 {
@@ -393,7 +367,7 @@ HRESULT CreateShellLink(const QString &LinkName, const QString &Target, const QS
         text += QStringLiteral("Icon=") + EscapeValue(IconFile) + QLatin1Char('\n');
     if (!Description.isEmpty())
         text += QStringLiteral("Comment=") + EscapeValue(Description) + QLatin1Char('\n');
-    return HResultFromError(WriteExecutableFile(LinkName, text.toUtf8()));
+    return HResultFromError(WriteFileAtomically(LinkName, text.toUtf8(), 0777));
 }
 
 HRESULT CreateShellLinkSimple(const QString &LinkName, const QString &Target, const QString &Arguments,

@@ -1,5 +1,6 @@
 // Mount points from /proc/self/mountinfo: pseudo file systems count as
 // junctions, so walks leave them out.
+#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/FileSystemInternal.h"
 
@@ -65,19 +66,7 @@ QByteArray Unescape(const QByteArray &s)
 QByteArray ReadProcFile(const char *path)
 {
     QByteArray data;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return data;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        data.append(buf, n);
-    }
-    close(fd);
+    ReadFileBytes(QString::fromUtf8(path), data);
     return data;
 }
 

@@ -1,3 +1,4 @@
+#include "platform/AtomicFile.h"
 #include "platform/Volumes.h"
 
 #include "platform/FileNames.h"
@@ -25,19 +26,7 @@ TVolumeSources *gTestSources = nullptr;
 QByteArray ReadSmallFile(const QByteArray &path)
 {
     QByteArray data;
-    const int fd = open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return data;
-    char buf[16384];
-    for (;;) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        data.append(buf, n);
-    }
-    close(fd);
+    ReadFileBytes(DecodeFileName(path), data);
     return data;
 }
 
