@@ -2,7 +2,8 @@
 #
 # - The English source template resources/locale/velkor.pot is extracted
 #   from the sources of every layer folder with xgettext (keywords Tr,
-#   TrDomain:2, VL_TR_NOOP). The file in the source tree is replaced only
+#   TrDomain:2, VL_TR_NOOP), without source locations so that moving code
+#   leaves it alone. The file in the source tree is replaced only
 #   when its messages change, so a build leaves it untouched otherwise.
 # - Every resources/locale/<code>/<domain>.po is compiled with msgfmt into
 #   bin/locale/<code>/LC_MESSAGES/<domain>.mo, where the programs look for
@@ -34,7 +35,7 @@ set(_vl_pot_stamp ${CMAKE_BINARY_DIR}/locale/velkor.pot.stamp)
 list(TRANSFORM _vl_tr_sources PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE _vl_tr_depends)
 add_custom_command(
   OUTPUT ${_vl_pot_stamp}
-  COMMAND ${XGETTEXT_EXECUTABLE} --language=C++ --from-code=UTF-8 --force-po --sort-by-file
+  COMMAND ${XGETTEXT_EXECUTABLE} --language=C++ --from-code=UTF-8 --force-po --sort-output --no-location
           --keyword=Tr --keyword=TrDomain:2 --keyword=VL_TR_NOOP
           --package-name=Velkor --package-version=${PROJECT_VERSION}
           --files-from=${CMAKE_BINARY_DIR}/locale/sources.txt --output=${_vl_pot_raw}
