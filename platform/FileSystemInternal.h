@@ -18,6 +18,8 @@ QByteArray Native(const QString &path);
 uint32_t PathError(int err, const QByteArray &path);
 
 int StatNative(const QByteArray &path, bool followLink, TStatInfo &st);
+// realpath(3): the absolute path with every link resolved; empty on failure.
+QByteArray RealPathNative(const QByteArray &path);
 
 // Extended attributes (the l* forms when not following links). User xattrs
 // answer ENOTSUP while the testing switch is on.

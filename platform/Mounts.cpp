@@ -135,16 +135,6 @@ QByteArray LexicalAbsolute(const QByteArray &path)
     return out.isEmpty() ? QByteArray("/") : out;
 }
 
-QByteArray RealPathNative(const QByteArray &path)
-{
-    char *r = realpath(path.constData(), nullptr);
-    if (!r)
-        return {};
-    QByteArray out(r);
-    free(r);
-    return out;
-}
-
 const TMount *FindMount(const TMountTable &table, const QByteArray &point)
 {
     const auto it = table.ByPoint.constFind(point);
@@ -163,7 +153,7 @@ bool IsPseudoMountDir(const QByteArray &path, uint64_t dev)
     const QByteArray lexical = LexicalAbsolute(path);
     if (const TMount *m = lexical.isEmpty() ? nullptr : FindMount(*table, lexical))
         return m->Pseudo && m->Dev == dev;
-    const TMount *m = FindMount(*table, RealPathNative(path));
+    const TMount *m = FindMount(*table, fsi::RealPathNative(path));
     return m && m->Pseudo && m->Dev == dev;
 }
 
@@ -187,7 +177,21 @@ bool IsMountPoint(const QString &path)
     TStatInfo st;
     if (fsi::StatNative(p, false, st) != 0 || !st.IsDir())
         return false;
-    return FindMount(*Table(), RealPathNative(p)) != nullptr;
+    return FindMount(*Table(), fsi::RealPathNative(p)) != nullptr;
 }
 
 } // namespace vl
+
+namespace vl::fsi {
+
+QByteArray RealPathNative(const QByteArray &path)
+{
+    char *r = realpath(path.constData(), nullptr);
+    if (!r)
+        return {};
+    QByteArray out(r);
+    free(r);
+    return out;
+}
+
+} // namespace vl::fsi

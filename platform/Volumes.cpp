@@ -2,6 +2,7 @@
 #include "platform/Volumes.h"
 
 #include "platform/FileNames.h"
+#include "platform/FileSystemInternal.h"
 #include "platform/FileSystem.h"
 #include "platform/SysErrors.h"
 
@@ -35,16 +36,6 @@ QByteArray ReadLink(const QByteArray &path)
     char buf[4096];
     const ssize_t n = readlink(path.constData(), buf, sizeof buf);
     return n > 0 ? QByteArray(buf, n) : QByteArray();
-}
-
-QByteArray RealPath(const QByteArray &path)
-{
-    char *r = realpath(path.constData(), nullptr);
-    if (!r)
-        return {};
-    QByteArray out(r);
-    free(r);
-    return out;
 }
 
 QByteArray LastElement(const QByteArray &path)
@@ -115,7 +106,7 @@ QByteArray DeviceName(const QByteArray &source)
 {
     if (!source.startsWith("/dev/"))
         return {};
-    const QByteArray real = RealPath(source);
+    const QByteArray real = fsi::RealPathNative(source);
     return LastElement(real.isEmpty() ? source : real);
 }
 
@@ -129,7 +120,7 @@ struct TDiskFlags {
 TDiskFlags ReadDiskFlags(const QString &sysBlockDir, const QByteArray &device)
 {
     TDiskFlags flags;
-    QByteArray dev = RealPath(EncodeFileName(sysBlockDir) + '/' + device);
+    QByteArray dev = fsi::RealPathNative(EncodeFileName(sysBlockDir) + '/' + device);
     if (dev.isEmpty())
         return flags;
     if (access((dev + "/partition").constData(), F_OK) == 0)
