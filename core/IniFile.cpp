@@ -2,6 +2,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "core/StringUtils.h"
 #include "core/Translate.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileNames.h"
@@ -44,64 +45,6 @@ qsizetype IndexOfName(const QStringList &lines, const QString &ident)
     return -1;
 }
 
-int HexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
-
-// Integer text: leading spaces, an optional sign, then decimal digits or
-// "$" and hexadecimal digits, and nothing after them. Decimal values must
-// fit the signed range of `bits`; hexadecimal ones may use all bits and
-// then wrap into the negative range ("$FFFFFFFF" is -1 for 32 bits).
-bool ParseInteger(const QString &s, int bits, int64_t &result)
-{
-    qsizetype i = 0;
-    const qsizetype n = s.size();
-    while (i < n && s[i] == QLatin1Char(' '))
-        ++i;
-    bool negative = false;
-    if (i < n && (s[i] == QLatin1Char('-') || s[i] == QLatin1Char('+')))
-        negative = s[i++] == QLatin1Char('-');
-    const uint64_t allBits = bits == 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1;
-    uint64_t value = 0;
-    if (i < n && s[i] == QLatin1Char('$')) {
-        if (++i == n)
-            return false;
-        for (; i < n; ++i) {
-            const int d = HexDigit(s[i]);
-            if (d < 0 || value > (allBits >> 4))
-                return false;
-            value = value << 4 | uint64_t(d);
-        }
-        // Two's complement in `bits` bits, then sign-extended.
-        const uint64_t signBit = uint64_t(1) << (bits - 1);
-        int64_t v = (value & signBit) ? int64_t(value | ~allBits) : int64_t(value);
-        result = negative ? int64_t(0 - uint64_t(v)) : v;
-        return true;
-    }
-    if (i == n)
-        return false;
-    const uint64_t limit = (uint64_t(1) << (bits - 1)) - (negative ? 0 : 1);
-    for (; i < n; ++i) {
-        const char16_t c = s[i].unicode();
-        if (c < u'0' || c > u'9')
-            return false;
-        const uint64_t d = c - u'0';
-        if (value > (limit - d) / 10)
-            return false;
-        value = value * 10 + d;
-    }
-    result = negative ? int64_t(0 - value) : int64_t(value);
-    return true;
-}
-
 // "0x1F" is taken as "$1F"; "0x" alone stays and is no number.
 int64_t ReadIntegerText(const QString &text, int bits, int64_t defaultValue)
 {
@@ -109,7 +52,7 @@ int64_t ReadIntegerText(const QString &text, int bits, int64_t defaultValue)
     if (s.size() > 2 && s[0] == QLatin1Char('0') && (s[1] == QLatin1Char('x') || s[1] == QLatin1Char('X')))
         s = QLatin1Char('$') + s.mid(2);
     int64_t v;
-    return ParseInteger(s, bits, v) ? v : defaultValue;
+    return TryParseIntegerText(s, bits, v) ? v : defaultValue;
 }
 
 // ---- file access (byte names, see platform/FileNames.h) ----

@@ -56,45 +56,9 @@ int HexDigitValue(QChar c)
     return -1;
 }
 
-// Decimal, or hexadecimal after "$", with an optional sign; the whole text
-// must be the number.
 bool ParseInt64(const QString &s, int64_t &value)
 {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == QLatin1Char('-') || s[i] == QLatin1Char('+'))) {
-        negative = s[i] == QLatin1Char('-');
-        ++i;
-    }
-    if (i < s.size() && s[i] == QLatin1Char('$')) {
-        ++i;
-        if (i == s.size() || s.size() - i > 16)
-            return false;
-        uint64_t u = 0;
-        for (; i < s.size(); ++i) {
-            const int d = HexDigitValue(s[i]);
-            if (d < 0)
-                return false;
-            u = (u << 4) | uint64_t(d);
-        }
-        value = negative ? int64_t(0 - u) : int64_t(u);
-        return true;
-    }
-    if (i == s.size())
-        return false;
-    const uint64_t limit = negative ? uint64_t(std::numeric_limits<int64_t>::max()) + 1
-                                    : uint64_t(std::numeric_limits<int64_t>::max());
-    uint64_t u = 0;
-    for (; i < s.size(); ++i) {
-        if (!IsDigitChar(s[i]))
-            return false;
-        const uint64_t d = s[i].unicode() - u'0';
-        if (u > (limit - d) / 10)
-            return false;
-        u = u * 10 + d;
-    }
-    value = negative ? int64_t(0 - u) : int64_t(u);
-    return true;
+    return TryParseIntegerText(s, 64, value);
 }
 
 QString DoubleQuoted(const QString &s)
@@ -699,5 +663,48 @@ QString ToForwardSlashes(const QString &s)
 {
     return ReplaceChar(s, QLatin1Char('\\'), QLatin1Char('/'));
 }
+
+bool TryParseIntegerText(const QString &s, int bits, int64_t &result)
+{
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    while (i < n && s[i] == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < n && (s[i] == QLatin1Char('-') || s[i] == QLatin1Char('+')))
+        negative = s[i++] == QLatin1Char('-');
+    const uint64_t allBits = bits == 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1;
+    uint64_t value = 0;
+    if (i < n && s[i] == QLatin1Char('$')) {
+        if (++i == n)
+            return false;
+        for (; i < n; ++i) {
+            const int d = HexDigitValue(s[i]);
+            if (d < 0 || value > (allBits >> 4))
+                return false;
+            value = value << 4 | uint64_t(d);
+        }
+        // Two's complement in `bits` bits, then sign-extended.
+        const uint64_t signBit = uint64_t(1) << (bits - 1);
+        int64_t v = (value & signBit) ? int64_t(value | ~allBits) : int64_t(value);
+        result = negative ? int64_t(0 - uint64_t(v)) : v;
+        return true;
+    }
+    if (i == n)
+        return false;
+    const uint64_t limit = (uint64_t(1) << (bits - 1)) - (negative ? 0 : 1);
+    for (; i < n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        const uint64_t d = c - u'0';
+        if (value > (limit - d) / 10)
+            return false;
+        value = value * 10 + d;
+    }
+    result = negative ? int64_t(0 - value) : int64_t(value);
+    return true;
+}
+
 
 } // namespace vl

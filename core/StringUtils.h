@@ -181,4 +181,10 @@ bool IsError(uint32_t code);
 QString ToBackslashes(const QString &s);
 QString ToForwardSlashes(const QString &s);
 
+// Integer text: optional leading blanks and sign, then decimal digits, or
+// "$" and hexadecimal digits, and nothing after them. Decimal values must
+// fit the signed range of `bits` (8 to 64); hexadecimal ones may use all
+// bits and then wrap into the negative range ("$FFFFFFFF" is -1 for 32).
+bool TryParseIntegerText(const QString &s, int bits, int64_t &result);
+
 } // namespace vl

@@ -1,5 +1,6 @@
 #include "core/FileUtils.h"
 
+#include "common/RawFs.h"
 #include "common/TestUtils.h"
 #include "core/FileStream.h"
 #include "platform/FileNames.h"
@@ -24,34 +25,11 @@ namespace vl {
 namespace {
 
 using test::MakeTempDir;
+using test::ReadRaw;
+using test::WriteRaw;
 
 constexpr TFileTime kHour = 3600 * kFileTimeTicksPerSecond;
 constexpr TFileTime kDay = 24 * kHour;
-
-// Raw access by bytes, independent of the code under test.
-void WriteRaw(const QString &path, const QByteArray &data)
-{
-    const int fd = ::open(EncodeFileName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << "cannot create " << EncodeFileName(path).toStdString();
-    ASSERT_EQ(::write(fd, data.constData(), size_t(data.size())), ssize_t(data.size()));
-    ::close(fd);
-}
-
-QByteArray ReadRaw(const QString &path)
-{
-    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY);
-    if (fd < 0) {
-        ADD_FAILURE() << "cannot read " << EncodeFileName(path).toStdString();
-        return {};
-    }
-    QByteArray data;
-    char buf[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0)
-        data.append(buf, n);
-    ::close(fd);
-    return data;
-}
 
 TStatInfo Stat(const QString &path, bool followLink = true)
 {
