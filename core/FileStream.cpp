@@ -118,18 +118,29 @@ int32_t TExtFileStream::Flush()
 
 int64_t TExtFileStream::Read(void *buffer, int64_t count)
 {
-    if (!FCanRead)
+    if (!FCanRead) {
+        FLastError = ERROR_ACCESS_DENIED;
         return -1;
+    }
     int64_t done = 0;
-    return FFile.Read(buffer, count < 0 ? 0 : count, done) == ERROR_SUCCESS ? done : -1;
+    const uint32_t code = FFile.Read(buffer, count < 0 ? 0 : count, done);
+    if (code != ERROR_SUCCESS) {
+        FLastError = code;
+        return -1;
+    }
+    return done;
 }
 
 int64_t TExtFileStream::Write(const void *buffer, int64_t count)
 {
-    if (!FCanWrite)
+    if (!FCanWrite) {
+        FLastError = ERROR_ACCESS_DENIED;
         return -1;
+    }
     int64_t done = 0;
     const uint32_t code = FFile.Write(buffer, count < 0 ? 0 : count, done);
+    if (code != ERROR_SUCCESS)
+        FLastError = code;
     return code == ERROR_SUCCESS || done > 0 ? done : -1;
 }
 
@@ -137,7 +148,12 @@ int64_t TExtFileStream::Seek(int64_t offset, TSeekOrigin origin)
 {
     const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
     int64_t pos = -1;
-    return FFile.Seek(offset, whence, pos) == ERROR_SUCCESS ? pos : -1;
+    const uint32_t code = FFile.Seek(offset, whence, pos);
+    if (code != ERROR_SUCCESS) {
+        FLastError = code;
+        return -1;
+    }
+    return pos;
 }
 
 int64_t TExtFileStream::Size()

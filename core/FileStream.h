@@ -73,6 +73,9 @@ public:
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     int64_t Size() override;
     bool SetSize(int64_t newSize) override;
+    uint32_t LastError() const override { return FLastError; }
+    // The open file descriptor (for the kernel's copy fast paths).
+    int Handle() const { return FFile.Handle(); }
 
     // The name as passed to the constructor (not expanded).
     const QString &FileName() const { return FFileName; }
@@ -82,6 +85,7 @@ private:
     QString FFileName;
     bool FCanRead = false;
     bool FCanWrite = false;
+    uint32_t FLastError = 0;
 };
 
 } // namespace vl

@@ -24,6 +24,9 @@ public:
     virtual int64_t Size();
     // Truncates or extends; false on failure.
     virtual bool SetSize(int64_t newSize) = 0;
+    // The error number (platform/SysErrors.h) of the last failed or short
+    // Read, Write or Seek; 0 when the stream keeps none.
+    virtual uint32_t LastError() const { return 0; }
 
     int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
     void SetPosition(int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
