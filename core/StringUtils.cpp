@@ -625,8 +625,9 @@ bool IsOptionWithValue(QString &arg, const QString &keyword)
 QString SystemErrorText(uint32_t code)
 {
     const char *text = SysErrorText(code);
-    // A COM code that wraps a system error number (facility 7) has its text.
-    if (!text && (code & 0xFFFF0000u) == 0x80070000u)
+    // A code that wraps a system error number in facility 7 (0x8007xxxx,
+    // or 0x0007xxxx as the copy threads keep them) has that number's text.
+    if (!text && ((code & 0xFFFF0000u) == 0x80070000u || (code & 0xFFFF0000u) == 0x00070000u))
         text = SysErrorText(code & 0xFFFFu);
     QString s = text ? Tr(text) : QString();
     qsizetype n = s.size();

@@ -170,8 +170,8 @@ void QuickSortArray(T *items, int count, Less less)
 
 // ---- Errors and formatting ----
 
-// The system's text for code (a COM code 0x8007xxxx: that of its system
-// error number) followed by " (0x%.8x)", or "Error code = 0x%.8x" when
+// The system's text for code (a code 0x8007xxxx or 0x0007xxxx: that of its
+// system error number) followed by " (0x%.8x)", or "Error code = 0x%.8x" when
 // there is no text; translated.
 QString SystemErrorText(uint32_t code);
 // Only the low 16 bits of an error code decide the error.
