@@ -57,9 +57,16 @@ int32_t TCompareThread::CompareFiles()
 
 namespace {
 
-int32_t DecryptFailure(TOpResult AResult)
+// A temporary stream that could not take the decrypted data (full disk)
+// is no decryption failure: its error number says what went wrong.
+int32_t DecryptFailure(TOpResult AResult, const TStream &ATemp, uint32_t &AWriteError)
 {
-    return AResult == TOpResult::orUserBreak ? feTerminated : feDecryption | ecError;
+    AWriteError = AResult == TOpResult::orError ? ATemp.LastError() : 0;
+    if (AResult == TOpResult::orUserBreak)
+        return feTerminated;
+    if (AWriteError != 0)
+        return (AWriteError == ERROR_DISK_FULL ? feLowDiskSpace : feWriteFile) | ecError;
+    return feDecryption | ecError;
 }
 
 // Holds at most ALimit bytes of the unpacked data and drops the rest: one
@@ -122,8 +129,11 @@ int32_t TCompareThread::CompareGzip(TStream &ARef, TStream &ABackup)
             const int64_t length = backupSize - ABackup.Position() - 8;
             const TOpResult r =
                 FCrypting->DecryptStreamEx(ABackup, decrypted.get(), length, true, [this] { return IsCanceled(); });
-            if (r != TOpResult::orOk)
-                result = DecryptFailure(r);
+            if (r != TOpResult::orOk) {
+                uint32_t writeError = 0;
+                result = DecryptFailure(r, *decrypted, writeError);
+                SetSysError(writeError);
+            }
             if (result == feOk) {
                 DoProgress(TFileAction::acUnCompress, -length, false);
                 decrypted->SetPosition(0);
@@ -164,8 +174,11 @@ int32_t TCompareThread::CompareEncrypted(TStream &ARef, TStream &ABackup)
         TCappedStream capped(*temp, refSize + 1);
         const TOpResult r =
             FCrypting->DecryptStreamEx(ABackup, &capped, length, true, [this] { return IsCanceled(); });
-        if (r != TOpResult::orOk)
-            result = DecryptFailure(r);
+        if (r != TOpResult::orOk) {
+            uint32_t writeError = 0;
+            result = DecryptFailure(r, capped, writeError);
+            SetSysError(writeError);
+        }
     }
     if (result == feOk) {
         DoProgress(TFileAction::acVerify, -temp->Size(), false);

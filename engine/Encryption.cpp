@@ -324,7 +324,9 @@ bool TEncryption::ReadHeader(TStream &sSource)
             break;
         if (!TCryptCtx::Derive(*pwd, header, FMode, keys))
             break;
-        if (std::memcmp(keys + verifierAt, stored, kVerifierSize) == 0) {
+        // Constant time, like the authentication code: the verifier is
+        // key material.
+        if (CRYPTO_memcmp(keys + verifierAt, stored, kVerifierSize) == 0) {
             ok = FCryptCtx->Init(keys, FMode);
             break;
         }

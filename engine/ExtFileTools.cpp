@@ -150,6 +150,10 @@ TWriteFileStream::TWriteFileStream(const QString &AFileName, bool Overwrite, uin
     // meanwhile).
     if (!Overwrite && PathExists(AFileName, false))
         throw EWriteFileStreamError(int32_t(ERROR_FILE_EXISTS));
+    // A folder is no file to replace: refuse it now, not after all the data
+    // has been written beside it.
+    if (TStatInfo st; Overwrite && StatPath(AFileName, false, st) == ERROR_SUCCESS && st.IsDir())
+        throw EWriteFileStreamError(int32_t(ERROR_ACCESS_DENIED));
     uint32_t code = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 100; ++attempt) {
         FTempName = TempNameBeside(dir, name);
@@ -248,6 +252,15 @@ uint32_t TWriteFileStream::Commit()
     if (FWriteThrough) {
         if (const uint32_t code = Flush())
             return code;
+    }
+    // A network file system may report a failed write only when a
+    // descriptor of the file is closed: close a duplicate and look.
+    if (const int fd = ::dup(FFile.Handle()); fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
+        FLastError = ErrnoToError(errno);
+        FFile.Close();
+        RemoveFile(FTempName);
+        FTempName.clear();
+        return FLastError;
     }
     FFile.Close();
     uint32_t code = FOverwrite ? RenameReplace(FTempName, FFileName) : MoveNoReplace(FTempName, FFileName);
@@ -542,8 +555,11 @@ int32_t TCopyThread::KernelCopy(int ASourceFd, int ADestFd, bool &AFallBack)
                 return feOk;
             }
             if (copied == 0) {
-                SetSysError(ERROR_HANDLE_EOF); // the file shrank
-                return feReadFile | ecError;
+                // The file shrank, or its file system copies nothing this
+                // way (some report an end of file early): the read loop
+                // tells which.
+                AFallBack = true;
+                return feOk;
             }
             UTotal += copied;
             remaining -= copied;
@@ -581,7 +597,17 @@ int32_t TCopyThread::CompareStreams(TStream &ARef, TStream &AOther, bool ASpeedL
 {
     const int64_t size = ARef.Size();
     DoProgress(TFileAction::acVerify, -size, false);
-    if (size != AOther.Size())
+    // A size that cannot be had is a failed read, never two equal sizes.
+    if (size < 0) {
+        SetSysError(ARef.LastError() ? ARef.LastError() : ERROR_IO_DEVICE);
+        return feReadFile | ecError;
+    }
+    const int64_t otherSize = AOther.Size();
+    if (otherSize < 0) {
+        SetSysError(AOther.LastError() ? AOther.LastError() : ERROR_IO_DEVICE);
+        return feReadFile | ecSecondFile;
+    }
+    if (size != otherSize)
         return feSizeMismatch | ecError;
     ARef.SetPosition(0);
     AOther.SetPosition(0);

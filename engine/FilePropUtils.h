@@ -1,6 +1,7 @@
 // Document property sets of files. Linux file systems keep none beside a
 // file, so there is nothing to read or copy: reading gives an empty
-// summary, writing an empty summary changes nothing, and both succeed.
+// summary, writing an empty summary changes nothing, and both succeed; a
+// file that cannot be reached gives its error as an HRESULT (0x8007xxxx).
 #pragma once
 
 #include <QByteArray>

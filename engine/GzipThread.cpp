@@ -445,15 +445,22 @@ int32_t TGZipThread::VerifyGzip()
     const int64_t writtenU = UTotal, writtenC = CTotal;
     TGzHeader header;
     result = ReadGzHeaderEx(*sDest, header);
+    // The readers take the sizes from the header: they must be the ones written.
+    if (result == feOk && (!header.HasSizes || header.CSize != writtenC || header.USize != writtenU))
+        result = feVerification | ecError;
     if (result == feOk) {
         FCrc = 0;
         UTotal = 0;
         if (header.KeyMode < 0) {
             DoProgress(TFileAction::acVerify, -header.USize, false);
             result = InflateToTrailer(*sDest, nullptr, true);
-            // Data that no longer inflates failed the verification as well.
+            // Data that no longer inflates failed the verification as well,
+            // and so does a trailer that a restore would reject.
+            uint8_t trailer[8];
             if (result == (feReadFile | ecError)
-                || (result == feOk && (FCrc != writtenCrc || UTotal != writtenU)))
+                || (result == feOk
+                    && (FCrc != writtenCrc || UTotal != writtenU || !ReadExact(*sDest, trailer, 8)
+                        || GetLe32(trailer) != writtenCrc || GetLe32(trailer + 4) != uint32_t(uint64_t(writtenU)))))
                 result = feVerification | ecError;
         } else if (!FCrypting) {
             result = feVerification | ecError;

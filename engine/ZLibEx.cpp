@@ -59,11 +59,13 @@ QString ZMessage(const z_stream &s, int code)
 
 QString ZLibErrorText(uint32_t ACode)
 {
-    return GuardedFormat(Tr(VL_TR_NOOP("System error: %s")), SystemErrorText(ACode));
+    return SystemErrorText(ACode);
 }
 
+// One class serves the copy threads' write streams too, whose messages are
+// "System error: ..." lines.
 EWriteFileStreamError::EWriteFileStreamError(int32_t ECode)
-    : Exception(ZLibErrorText(uint32_t(ECode))), FCode(ECode)
+    : Exception(GuardedFormat(Tr(VL_TR_NOOP("System error: %s")), ZLibErrorText(uint32_t(ECode)))), FCode(ECode)
 {
 }
 

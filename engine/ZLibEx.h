@@ -55,7 +55,7 @@ private:
     int32_t FCode;
 };
 
-// "System error: <the system's text for ACode> (0x%.8x)".
+// The system's text for ACode followed by " (0x%.8x)".
 QString ZLibErrorText(uint32_t ACode);
 
 // The standard CRC-32 (zlib's), continued from ACrc; 0 for no data from 0.

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace vl {
 namespace {
 
@@ -121,6 +124,45 @@ TEST(CompareThread, LargeFileIsUnpackedIntoATemporaryFile)
     t->SetTempDir(tmp);
     ASSERT_EQ(RunThread(t), 0) << t->SysErrorMsg().toStdString();
     EXPECT_TRUE(t->SawTempFile);
+    EXPECT_TRUE(DirNames(tmp).isEmpty());
+}
+
+// A temporary file that cannot take the decrypted data is reported as a
+// write failure, not as a wrong password.
+TEST(CompareThread, FailingTemporaryFileIsNoDecryptionError)
+{
+    const QString dir = MakeTempDir(), tmp = MakeTempDir(QStringLiteral("tmp"));
+    QByteArray data(60 * 1024 * 1024, '\0'); // above the memory limit of 50 MiB
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 7) % 251);
+    const QString ref = Path(dir, "big");
+    WriteFileRaw(ref, data);
+    auto key = MakeEncryption(1);
+    ASSERT_EQ(EncryptFile(ref, Path(dir, "big.enc"), key.get()), 0);
+    ASSERT_EQ(GzipFile(ref, Path(dir, "big.gze"), key.get()), 0);
+
+    // Files may grow to 16 KiB from here on: the temporary files fail.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 16 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int32_t codes[2];
+    int i = 0;
+    for (const char *backup : {"big.enc", "big.gze"}) {
+        auto t = std::make_shared<TCompareThread>(Path(dir, backup), ref, key.get(), QByteArray(backup).endsWith("gze"),
+                                                  false, kSmallBuffer);
+        t->SetTempDir(tmp);
+        codes[i++] = RunThread(t);
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    for (int32_t code : codes) {
+        SCOPED_TRACE(testing::Message() << std::hex << code);
+        EXPECT_TRUE(ErrorNumber(code) == feWriteFile || ErrorNumber(code) == feLowDiskSpace);
+        EXPECT_EQ(ErrorClass(code), ecError);
+    }
     EXPECT_TRUE(DirNames(tmp).isEmpty());
 }
 

@@ -142,6 +142,7 @@ public:
     std::function<int64_t(const void *, int64_t)> OnWrite;
     uint32_t Error = 0;
     int Reads = 0;
+    bool SizeFails = false;
 
     int64_t Read(void *buffer, int64_t count) override
     {
@@ -152,6 +153,7 @@ public:
     {
         return OnWrite ? OnWrite(buffer, count) : TMemoryStream::Write(buffer, count);
     }
+    int64_t Size() override { return SizeFails ? -1 : TMemoryStream::Size(); }
     uint32_t LastError() const override { return Error; }
 };
 
@@ -213,6 +215,21 @@ TEST_F(CopyThreadTest, FailuresBeforeCopyingCreateNothing)
         EXPECT_EQ(t->ErrorCode(), c.Code);
         EXPECT_EQ(Entries(dir).size(), Exists(src) ? 1 : 0) << Entries(dir).join(QLatin1Char(',')).toStdString();
     }
+}
+
+TEST_F(CopyThreadTest, FolderAtDestinationIsRefusedBeforeCopying)
+{
+    WriteRaw(Src, QByteArray(200000, 'f'));
+    MkDir(Dst);
+    auto t = std::make_shared<TCopyThread>(Src, Dst, 4096);
+    t->Overwrite = true;
+    TProgressLog log;
+    t->SetOnProgress(log.Handler());
+    RunToEnd(t);
+    EXPECT_EQ(t->ErrorCode(), 0x1101);
+    EXPECT_TRUE(t->SysErrorMsg().contains(QStringLiteral("Access denied"))) << t->SysErrorMsg().toStdString();
+    EXPECT_TRUE(log.Calls.empty()); // refused before any data was copied
+    EXPECT_EQ(Entries(Dir), QStringList({QStringLiteral("dst.bin"), QStringLiteral("src.bin")}));
 }
 
 TEST_F(CopyThreadTest, ExistingDestinationWithoutOverwriteIsLeftAlone)
@@ -535,6 +552,23 @@ TEST_F(CopyThreadTest, CompareStreamsReadFailuresNameTheSide)
         EXPECT_EQ(t->Raw, second ? 0x304 : 0x104);
         EXPECT_EQ(t->SysErrorMsg(), QStringLiteral("System error: Access denied (0x00070005)"));
     }
+    // A size that cannot be read is a read failure of that side, not a
+    // size mismatch, and never "equal" when both fail.
+    const struct {
+        bool RefFails, OtherFails;
+        int32_t Raw;
+    } sizeCases[] = {{true, true, 0x104}, {true, false, 0x104}, {false, true, 0x304}};
+    for (const auto &c : sizeCases) {
+        SCOPED_TRACE(c.Raw);
+        TFakeStream ref(QByteArray("0123456789")), other(QByteArray("0123456789"));
+        ref.SizeFails = c.RefFails;
+        other.SizeFails = c.OtherFails;
+        ref.Error = other.Error = 5;
+        auto t = Probe([&](TProbeThread &p) { return p.CompareStreams(ref, other, false); });
+        RunToEnd(t);
+        EXPECT_EQ(t->Raw, c.Raw);
+        EXPECT_EQ(ref.Reads + other.Reads, 0);
+    }
 }
 
 TEST_F(CopyThreadTest, DeflateAndInflateRoundTrip)
@@ -787,6 +821,13 @@ TEST_F(CopyThreadTest, PropertySetsAreNothingToCopy)
     EXPECT_EQ(WriteFileSummary(Dst, TFileSummary{TFilePropertySet{QByteArray(16, '\1'), {}}}), 0u);
     EXPECT_EQ(CopyFileSummary(Src, Dst), 0u);
     EXPECT_EQ(ReadRaw(Dst), QByteArray("y"));
+    // A file that cannot be reached is a failure; an empty summary still
+    // opens nothing.
+    const QString missing = Dir + QStringLiteral("/missing");
+    EXPECT_EQ(ReadFileSummary(missing, summary), 0x80070002u);
+    EXPECT_EQ(CopyFileSummary(missing, Dst), 0x80070002u);
+    EXPECT_EQ(WriteFileSummary(missing, TFileSummary{TFilePropertySet{QByteArray(16, '\1'), {}}}), 0x80070002u);
+    EXPECT_EQ(WriteFileSummary(missing, TFileSummary()), 0u);
 }
 
 // ---- Stream copy thread ----

@@ -130,8 +130,25 @@ public:
         UTotal = AUTotal;
     }
     std::function<void(TFileAction, int64_t)> OnStep;
+    // Runs in the worker between writing and verifying.
+    std::function<void()> BeforeVerify;
 
 protected:
+    void Execute() override
+    {
+        if (!BeforeVerify) {
+            TGZipThread::Execute();
+            return;
+        }
+        Finish(RunThreadBody(*this, FSysErrMsg, [this] {
+            int32_t result = GzipFile();
+            if (result == 0 && FVerify) {
+                BeforeVerify();
+                result = VerifyGzip();
+            }
+            return result;
+        }));
+    }
     void DoProgress(TFileAction AAction, int64_t ACount, bool ASpeedLimit) override
     {
         if (OnStep)

@@ -140,13 +140,28 @@ TEST_F(WinCopyThreadTest, OptionsChooseTheKindOfThread)
         TWinCopyThread t(Src, Dst, c.Encrypted ? &enc : nullptr, c.Options, 4096);
         EXPECT_EQ(t.ErrorType(), c.ErrorType) << c.Options << " " << c.Encrypted;
     }
-    // Every option bit lands on its own property; unset ones are off.
-    TWinCopyThread none(Src, Dst, nullptr, 0, 4096);
-    EXPECT_FALSE(none.CheckTime || none.CopyAttr || none.CopyTimeStamp || none.Overwrite || none.ResetArchiveBit);
-    TWinCopyThread all(Src, Dst, nullptr, 0x1FFF & ~Opt({TCopyOption::coCompress, TCopyOption::coZipCompress}), 4096);
-    EXPECT_TRUE(all.CheckTime && all.CopyAttr && all.CopyTimeStamp && all.CopyCreationTime && all.Overwrite
-                && all.ResetArchiveBit && all.CopyPermissions && all.CopyAltStreams && all.CopyStorage);
-    EXPECT_EQ(all.ShellCopy, 0);
+    // Each option bit sets its own property and no other (swapped bits
+    // would pass an all-or-nothing check).
+    const struct {
+        TCopyOption Option;
+        bool TWinCopyThread::*Property;
+    } bits[] = {
+        {TCopyOption::coOverwrite, &TWinCopyThread::Overwrite},
+        {TCopyOption::coStorage, &TWinCopyThread::CopyStorage},
+        {TCopyOption::coAltStreams, &TWinCopyThread::CopyAltStreams},
+        {TCopyOption::coPermissions, &TWinCopyThread::CopyPermissions},
+        {TCopyOption::coAttributes, &TWinCopyThread::CopyAttr},
+        {TCopyOption::coTimeStamp, &TWinCopyThread::CopyTimeStamp},
+        {TCopyOption::coCreationTime, &TWinCopyThread::CopyCreationTime},
+        {TCopyOption::coCheckTime, &TWinCopyThread::CheckTime},
+        {TCopyOption::coResetArchive, &TWinCopyThread::ResetArchiveBit},
+    };
+    for (const auto &set : bits) {
+        TWinCopyThread t(Src, Dst, nullptr, Opt({set.Option}), 4096);
+        for (const auto &other : bits)
+            EXPECT_EQ(t.*(other.Property), other.Option == set.Option) << int(set.Option) << " " << int(other.Option);
+        EXPECT_EQ(t.ShellCopy, 0);
+    }
 }
 
 TEST_F(WinCopyThreadTest, FormsWriteTheirOwnFiles)
