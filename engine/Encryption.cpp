@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <system_error>
 
 namespace vl {
 
@@ -276,7 +278,53 @@ TEncryption::TEncryption(const QString &Password, int32_t AMode, int32_t ABufSiz
 {
 }
 
-TEncryption::~TEncryption() = default;
+struct TEncryption::TPreparedKeys {
+    int32_t Mode = 0;
+    bool Ok = false;
+    unsigned char Salt[kMaxKeyLength / 2] = {};
+    unsigned char Keys[2 * kMaxKeyLength + kVerifierSize] = {};
+    std::future<void> Done;
+
+    ~TPreparedKeys()
+    {
+        if (Done.valid())
+            Done.wait();
+        OPENSSL_cleanse(Keys, sizeof Keys);
+    }
+};
+
+TEncryption::~TEncryption()
+{
+    DropPreparedKeys();
+}
+
+void TEncryption::DropPreparedKeys()
+{
+    FNext.reset(); // waits for a derivation under way and wipes its keys
+}
+
+void TEncryption::PrepareNextKeys()
+{
+    auto next = std::make_shared<TPreparedKeys>();
+    next->Mode = FMode;
+    if (RAND_bytes(next->Salt, SaltLength(FMode)) != 1)
+        return;
+    // The worker gets its own deep copy of the password, wiped when done; it
+    // writes only into the record, which outlives it (the destructor waits).
+    TPreparedKeys *record = next.get();
+    std::string pwd(FPwd.constData(), size_t(FPwd.size()));
+    try {
+        next->Done = std::async(std::launch::async, [record, pwd]() mutable {
+            const QByteArray bytes = QByteArray::fromRawData(pwd.data(), qsizetype(pwd.size()));
+            record->Ok = TCryptCtx::Derive(bytes, record->Salt, record->Mode, record->Keys);
+            OPENSSL_cleanse(pwd.data(), pwd.size());
+        });
+    } catch (const std::system_error &) {
+        OPENSSL_cleanse(pwd.data(), pwd.size());
+        return; // no thread to spare: the next header derives its keys itself
+    }
+    FNext = std::move(next);
+}
 
 bool TEncryption::WriteHeader(TStream &sDest)
 {
@@ -284,9 +332,24 @@ bool TEncryption::WriteHeader(TStream &sDest)
     const int saltLen = SaltLength(FMode);
     unsigned char header[kMaxKeyLength / 2 + kVerifierSize];
     unsigned char keys[2 * kMaxKeyLength + kVerifierSize];
-    if (saltLen == 0 || RAND_bytes(header, saltLen) != 1)
+    if (saltLen == 0)
         return false;
-    bool ok = TCryptCtx::Derive(FPwd, header, FMode, keys) && FCryptCtx->Init(keys, FMode);
+    bool ok = false;
+    if (FNext && FNext->Mode == FMode) {
+        FNext->Done.wait();
+        std::memcpy(header, FNext->Salt, size_t(saltLen));
+        std::memcpy(keys, FNext->Keys, sizeof keys);
+        ok = FNext->Ok;
+    }
+    DropPreparedKeys();
+    if (!ok) {
+        if (RAND_bytes(header, saltLen) != 1)
+            return false;
+        ok = TCryptCtx::Derive(FPwd, header, FMode, keys);
+    }
+    ok = ok && FCryptCtx->Init(keys, FMode);
+    if (++FHeadersWritten >= 2)
+        PrepareNextKeys();
     if (ok) {
         std::memcpy(header + saltLen, keys + 2 * KeyLength(FMode), kVerifierSize);
         ok = WriteAll(sDest, header, saltLen + kVerifierSize);

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 
 namespace vl {
@@ -109,6 +110,17 @@ public:
     TOpResult DecryptStreamEx(TStream &sSource, TStream *sDest, int64_t SLength, bool SpeedLimit,
                               const TStatusEvent &CancelDecryption);
     bool DecryptStream(TStream &sSource, TStream *sDest, int64_t SLength, bool SpeedLimit);
+
+private:
+    // Salt and keys of the next stream, derived ahead on another thread once
+    // the object has written a second header: key derivation costs about as
+    // much as compressing a small file, and a backup run encrypts file after
+    // file with one object.
+    struct TPreparedKeys;
+    std::shared_ptr<TPreparedKeys> FNext;
+    int FHeadersWritten = 0;
+    void PrepareNextKeys();
+    void DropPreparedKeys();
 };
 
 } // namespace vl

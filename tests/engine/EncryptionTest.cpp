@@ -563,6 +563,30 @@ TEST(Encryption, TwoEncryptionsDiffer)
     EXPECT_EQ(plain, backB);
 }
 
+// A run encrypts file after file with one object, which derives the keys of
+// the next stream ahead: every stream must still get its own salt, the keys
+// of its own key mode, and open with another object.
+TEST(Encryption, ManyStreamsOfOneObjectEachOpen)
+{
+    const QByteArray plain = RandomBytes(5000, 7);
+    TEncryption crypt(QByteArray("run password"), 3, 4096);
+    TEncryption reader(QByteArray("run password"), 3, 4096);
+    QList<QByteArray> salts;
+    for (int i = 0; i < 8; ++i) {
+        const int mode = i == 5 ? 1 : 3; // a mode change drops the keys made ahead
+        crypt.SetKeyMode(mode);
+        const QByteArray cipher = Encrypt(crypt, plain);
+        ASSERT_EQ(cipher.size(), SaltLength(mode) + 2 + plain.size() + 10) << i;
+        const QByteArray salt = cipher.left(SaltLength(mode));
+        EXPECT_FALSE(salts.contains(salt)) << i;
+        salts.append(salt);
+        reader.SetKeyMode(mode);
+        QByteArray back;
+        EXPECT_EQ(TOpResult::orOk, Decrypt(reader, cipher, &back)) << i;
+        EXPECT_EQ(back, plain) << i;
+    }
+}
+
 TEST(Encryption, PasswordKeepsFirst128Bytes)
 {
     QByteArray longPwd;
