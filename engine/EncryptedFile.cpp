@@ -117,16 +117,9 @@ int32_t TCopyThread::EncryptFile()
 
     UTotal = 0;
     while (result == feOk) {
-        if (!WaitGate()) {
-            result = feTerminated;
+        int64_t n;
+        if ((result = ReadBlock(*sSource, FBuffer.data(), FBufSize, false, n)) != feOk)
             break;
-        }
-        const int64_t n = sSource->Read(FBuffer.data(), FBufSize);
-        if (n < 0) {
-            SetSysError(sSource->LastError());
-            result = feReadFile | ecError;
-            break;
-        }
         UTotal += n;
         DoProgress(TFileAction::acEncrypt, UTotal, true);
         FCrypting->EncryptBlock(FBuffer.data(), n);

@@ -480,30 +480,35 @@ int32_t TCopyThread::CreateDest(uint32_t AMode)
     return feOk;
 }
 
+int32_t TCopyThread::ReadBlock(TStream &ASource, char *ABuffer, int64_t ACount, bool AExact, int64_t &ARead,
+                               int32_t AError)
+{
+    ARead = 0;
+    if (!WaitGate())
+        return feTerminated;
+    try {
+        ARead = ASource.Read(ABuffer, ACount);
+    } catch (const std::exception &e) {
+        FSysErrMsg = ExceptionMessage(e);
+        return AError;
+    }
+    if (ARead < 0 || (AExact && ARead < ACount)) {
+        SetSysError(ShortReadError(ASource, ARead));
+        return AError;
+    }
+    return feOk;
+}
+
 int32_t TCopyThread::CopyBlocks(TStream &ASource, TStream *ADest, bool ASpeedLimit, int64_t ALength)
 {
     int32_t result = feOk;
     int64_t remaining = ALength;
     char *buffer = FBuffer.data();
     do {
-        if (!WaitGate()) {
-            result = feTerminated;
-            break;
-        }
         const int64_t n = std::min<int64_t>(FBufSize, std::max<int64_t>(remaining, 0));
         int64_t read;
-        try {
-            read = ASource.Read(buffer, n);
-        } catch (const std::exception &e) {
-            FSysErrMsg = ExceptionMessage(e);
-            result = feReadFile | ecError;
+        if ((result = ReadBlock(ASource, buffer, n, true, read)) != feOk)
             break;
-        }
-        if (read < n) {
-            SetSysError(ShortReadError(ASource, read));
-            result = feReadFile | ecError;
-            break;
-        }
         UTotal += read;
         DoProgress(ADest ? TFileAction::acCopy : TFileAction::acPrepare, UTotal, ASpeedLimit);
         FCrc = UpdateCrc32(FCrc, buffer, read);
@@ -616,27 +621,15 @@ int32_t TCopyThread::CompareStreams(TStream &ARef, TStream &AOther, bool ASpeedL
     int32_t result = feOk;
     int64_t remaining = size, compared = 0;
     do {
-        if (!WaitGate()) {
-            result = feTerminated;
-            break;
-        }
         const int64_t n = std::min<int64_t>(FBufSize, std::max<int64_t>(remaining, 0));
-        try {
-            const int64_t read = ARef.Read(buffer, n);
-            if (read < n) {
-                SetSysError(ShortReadError(ARef, read));
-                result = feReadFile | ecError;
-            }
-        } catch (const std::exception &e) {
-            FSysErrMsg = ExceptionMessage(e);
-            result = feReadFile | ecError;
-        }
-        if (result != feOk)
+        int64_t read;
+        if ((result = ReadBlock(ARef, buffer, n, true, read)) != feOk)
             break;
         compared += n;
         DoProgress(TFileAction::acVerify, compared, ASpeedLimit);
+        // The second stream is read right after the first: no second wait.
         try {
-            const int64_t read = AOther.Read(other.data(), n);
+            read = AOther.Read(other.data(), n);
             if (read < n) {
                 SetSysError(ShortReadError(AOther, read));
                 result = feReadFile | ecSecondFile;
@@ -693,22 +686,8 @@ int32_t TCopyThread::DeflateStream(TStream &ASource, TStream &ADest, bool ASpeed
     {
         TZCompressionStream zip(target, FCompLevel, -15);
         do {
-            if (!WaitGate()) {
-                result = feTerminated;
+            if ((result = ReadBlock(ASource, buffer, FBufSize, false, read)) != feOk)
                 break;
-            }
-            try {
-                read = ASource.Read(buffer, FBufSize);
-            } catch (const std::exception &e) {
-                FSysErrMsg = ExceptionMessage(e);
-                result = feReadFile | ecError;
-                break;
-            }
-            if (read < 0) {
-                SetSysError(ASource.LastError());
-                result = feReadFile | ecError;
-                break;
-            }
             UTotal += read;
             total += read;
             DoProgress(TFileAction::acCompress, UTotal, ASpeedLimit);
@@ -756,20 +735,9 @@ int32_t TCopyThread::InflateStream(TStream &ASource, TStream *ADest, bool ASpeed
     char *buffer = FBuffer.data();
     TZDecompressionStream unzip(ASource, -15, ALength);
     do {
-        if (!WaitGate()) {
-            result = feTerminated;
-            break;
-        }
-        try {
-            read = unzip.Read(buffer, FBufSize);
-        } catch (const std::exception &e) {
-            FSysErrMsg = ExceptionMessage(e);
-            result = feReadFile | ecError;
-            break;
-        }
-        if (read < 0) {
-            SetSysError(ASource.LastError());
-            result = feReadFile | ecError;
+        if ((result = ReadBlock(unzip, buffer, FBufSize, false, read)) != feOk) {
+            if (read < 0) // the inflater passes read errors of its source on as exceptions
+                SetSysError(ASource.LastError());
             break;
         }
         FCrc = UpdateCrc32(FCrc, buffer, read);

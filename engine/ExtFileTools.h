@@ -190,6 +190,12 @@ protected:
     // abandoned meanwhile (the loops then end as cancelled). The first call
     // applies the thread's priority, so every Execute body gets it.
     bool WaitGate();
+    // The start of every block of a data loop: waits at the pause gate, then
+    // reads up to ACount bytes (exactly ACount with AExact). feOk with ARead
+    // set; feTerminated; or AError with the system error or the exception's
+    // message kept.
+    int32_t ReadBlock(TStream &ASource, char *ABuffer, int64_t ACount, bool AExact, int64_t &ARead,
+                      int32_t AError = feReadFile | ecError);
     bool IsCanceled() const;
     // Attaches the encryption object (owned by the caller): pause gate and
     // progress handler go to it.

@@ -98,24 +98,8 @@ int32_t TCopyThread::VerifyByCrc()
     int64_t count = 0, read = 0;
     char *buffer = FBuffer.data();
     do {
-        if (!WaitGate()) {
-            result = feTerminated;
+        if ((result = ReadBlock(*sDest, buffer, FBufSize, false, read, feVerification | ecError)) != feOk)
             break;
-        }
-        try {
-            read = sDest->Read(buffer, FBufSize);
-        } catch (const std::exception &e) {
-            FSysErrMsg = QString::fromUtf8(e.what());
-            if (const auto *ex = dynamic_cast<const Exception *>(&e))
-                FSysErrMsg = ex->Message();
-            result = feVerification | ecError;
-            break;
-        }
-        if (read < 0) {
-            SetSysError(sDest->LastError());
-            result = feVerification | ecError;
-            break;
-        }
         count += read;
         DoProgress(TFileAction::acVerify, count, true);
         crc = UpdateCrc32(crc, buffer, read);
