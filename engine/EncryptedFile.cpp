@@ -179,18 +179,9 @@ int32_t TCopyThread::VerifyEncrypted()
 
 int32_t TCopyThread::DecryptFile()
 {
-    if (!ReadFileData(SourceName, SourceFileData))
-        return feFileNotFound | ecError;
-    if (DestName.isEmpty())
-        return feCreateFile | ecError;
-    std::unique_ptr<TStream> source;
-    int32_t result = OpenReadShared(SourceName, source, FSysErrMsg);
+    int32_t result = OpenSource();
     if (result != feOk)
         return result;
-    {
-        std::lock_guard<std::mutex> lock(FStreamLock);
-        sSource = std::move(source);
-    }
     DoProgress(TFileAction::acDecrypt, -SourceFileData.FileSize, true);
     TEncHeader header;
     result = ReadEncKeyMode(*sSource, header);

@@ -441,13 +441,16 @@ void TCopyThread::AttachEncryption(TEncryption *AEncryption)
 
 int32_t TCopyThread::OpenStreams()
 {
-    if (!ReadFileData(SourceName, SourceFileData))
-        return feFileNotFound | ecError;
-    return OpenSourceAndDest();
+    int32_t result = OpenSource();
+    // An existing destination needs no attributes cleared: the new file
+    // replaces it by a rename, whatever its own attributes say.
+    return result != feOk ? result : CreateDest(SourceFileData.Mode);
 }
 
-int32_t TCopyThread::OpenSourceAndDest()
+int32_t TCopyThread::OpenSource()
 {
+    if (!ReadFileData(SourceName, SourceFileData))
+        return feFileNotFound | ecError;
     if (DestName.isEmpty())
         return feCreateFile | ecError;
     try {
@@ -458,9 +461,7 @@ int32_t TCopyThread::OpenSourceAndDest()
         FSysErrMsg = e.Message();
         return feOpenFile | ecError;
     }
-    // An existing destination needs no attributes cleared: the new file
-    // replaces it by a rename, whatever its own attributes say.
-    return CreateDest(SourceFileData.Mode);
+    return feOk;
 }
 
 int32_t TCopyThread::CreateDest(uint32_t AMode)

@@ -204,6 +204,9 @@ protected:
     // Opens the source into sSource and creates the destination into sDest
     // (with the source's mode bits).
     int32_t OpenStreams();
+    // Its first steps: the source's data read and the source opened into
+    // sSource, nothing created yet (restores check the password first).
+    int32_t OpenSource();
     // Creates the destination as in OpenStreams with the given mode bits;
     // 0 or 0x101 (the system's text in FSysErrMsg).
     int32_t CreateDest(uint32_t AMode);
@@ -274,8 +277,6 @@ protected:
     int32_t FRatio = -1;
 
 private:
-    // OpenStreams without reading the source's data again.
-    int32_t OpenSourceAndDest();
     // The data of sSource into sDest: the kernel's copy when nothing needs
     // the CRC, else CopyBlocks.
     int32_t CopySourceData();

@@ -560,18 +560,9 @@ void TGUnZipThread::Finish(int32_t ACode)
 
 int32_t TGUnZipThread::GunzipFile()
 {
-    if (!ReadFileData(SourceName, SourceFileData))
-        return feFileNotFound | ecError;
-    if (DestName.isEmpty())
-        return feCreateFile | ecError;
-    std::unique_ptr<TStream> source;
-    int32_t result = OpenReadShared(SourceName, source, FSysErrMsg);
+    int32_t result = OpenSource();
     if (result != feOk)
         return result;
-    {
-        std::lock_guard<std::mutex> lock(FStreamLock);
-        sSource = std::move(source);
-    }
     TGzHeader header;
     if (result == feOk)
         result = ReadGzHeaderEx(*sSource, header);

@@ -117,12 +117,11 @@ int32_t TCopyThread::ShellCopyFile()
 {
     // No shell copy service here: the data is copied as PlainCopy does,
     // followed only by the times step of a shell copy.
-    if (!ReadFileData(SourceName, SourceFileData))
-        return feFileNotFound | ecError;
-    if (DestName.isEmpty())
-        return feCreateFile | ecError;
-    DoProgress(TFileAction::acCopy, -1, false);
-    int32_t result = OpenSourceAndDest();
+    int32_t result = OpenSource();
+    if (result == feOk) {
+        DoProgress(TFileAction::acCopy, -1, false);
+        result = CreateDest(SourceFileData.Mode);
+    }
     if (result == feOk)
         result = CopySourceData();
     if (result == feOk)
