@@ -295,17 +295,6 @@ TCopyThread::~TCopyThread()
     ReleaseStreams();
 }
 
-void TCopyThread::SetPaused(bool Value)
-{
-    if (Done() || Value == FPaused)
-        return;
-    FPaused = Value;
-    if (Value)
-        Pause();
-    else
-        Resume();
-}
-
 void TCopyThread::SetOnProgress(const TFileProgressEvent &Value)
 {
     FOnProgress = Value;
@@ -970,17 +959,6 @@ TCopyStreamThread::TCopyStreamThread(TStream &ASource, TStream &ADest, int64_t A
     : FLength(ALength), FSpeedLimit(ASpeedLimit), FBufSize(ABufSize > 0 ? ABufSize : kDefaultBufSize),
       FBuffer(FBufSize, Qt::Uninitialized), sSource(ASource), sDest(ADest), FPriority(APriority)
 {
-}
-
-void TCopyStreamThread::SetPaused(bool Value)
-{
-    if (Done() || Value == FPaused)
-        return;
-    FPaused = Value;
-    if (Value)
-        Pause();
-    else
-        Resume();
 }
 
 void TCopyStreamThread::Execute()

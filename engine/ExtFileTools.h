@@ -153,9 +153,6 @@ public:
     // computed when verifying: the kernel copies the data otherwise).
     uint32_t Crc() const { return FCrc; }
 
-    bool Paused() const { return FPaused; }
-    // Ignored once the thread is done or when Value is the current state.
-    void SetPaused(bool Value);
     // The handler runs on the owning thread; an attached encryption object
     // reports through the same handler.
     void SetOnProgress(const TFileProgressEvent &Value);
@@ -264,7 +261,6 @@ protected:
     uint32_t FWriteMode = kSequentialScan;
     bool FCompress = false;
     bool FVerify = false;
-    std::atomic<bool> FPaused{false};
     std::atomic<bool> FUserBreak{false};
     TZCompressionLevel FCompLevel = TZCompressionLevel::zcDefault;
     uint32_t FSysError = 0;
@@ -306,8 +302,6 @@ public:
 
     int32_t ErrorCode() const { return FError; }
     QString SysErrorMsg() const { return FSysErrMsg; }
-    bool Paused() const { return FPaused; }
-    void SetPaused(bool Value);
     void SetOnProgress(const TFileProgressEvent &Value) { FOnSProgress = Value; }
 
 protected:
@@ -320,7 +314,6 @@ private:
     int64_t FLength;
     int64_t FTotal = 0;
     bool FSpeedLimit;
-    std::atomic<bool> FPaused{false};
     int32_t FBufSize;
     QByteArray FBuffer;
     TStream &sSource;

@@ -385,6 +385,16 @@ void TThread::Pause()
     FPaused = true;
 }
 
+void TThread::SetPaused(bool Value)
+{
+    if (Done())
+        return;
+    if (Value)
+        Pause();
+    else
+        Resume();
+}
+
 void TThread::Resume()
 {
     {

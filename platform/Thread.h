@@ -87,6 +87,8 @@ public:
     void Pause();
     void Resume();
     bool Paused() const { return FPaused.load(); }
+    // Pause() or Resume() as Value says; ignored once the worker is done.
+    void SetPaused(bool Value);
     bool WaitIfPaused();
 
     // Called by the worker. Runs fn on the owning thread and waits until it
