@@ -11,7 +11,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <system_error>
 
 namespace vl {
@@ -278,53 +281,103 @@ TEncryption::TEncryption(const QString &Password, int32_t AMode, int32_t ABufSiz
 {
 }
 
-struct TEncryption::TPreparedKeys {
-    int32_t Mode = 0;
-    bool Ok = false;
-    unsigned char Salt[kMaxKeyLength / 2] = {};
-    unsigned char Keys[2 * kMaxKeyLength + kVerifierSize] = {};
-    std::future<void> Done;
-
-    ~TPreparedKeys()
+// One thread that derives the keys of the next stream while the current one
+// is being written. It holds its own deep copy of the password, wiped when
+// it ends.
+class TEncryption::TKeyWorker {
+public:
+    explicit TKeyWorker(const QByteArray &pwd) : FPwd(pwd.constData(), size_t(pwd.size()))
     {
-        if (Done.valid())
-            Done.wait();
-        OPENSSL_cleanse(Keys, sizeof Keys);
+        FThread = std::thread([this] { Run(); });
     }
+
+    ~TKeyWorker()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FStop = true;
+        }
+        FChanged.notify_all();
+        FThread.join();
+        OPENSSL_cleanse(FKeys, sizeof FKeys);
+        OPENSSL_cleanse(FPwd.data(), FPwd.size());
+    }
+
+    // Starts the derivation for a new random salt of the mode.
+    void Request(int32_t mode)
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FReady = FOk = false;
+        ++FGeneration; // a derivation still under way is for an older salt
+        FPending = RAND_bytes(FSalt, SaltLength(mode)) == 1;
+        FMode = mode;
+        if (FPending)
+            FChanged.notify_all();
+    }
+
+    // The salt and keys made for mode; false when none were asked for that
+    // mode or the derivation failed (the caller then derives them itself).
+    bool Take(int32_t mode, unsigned char *salt, unsigned char *keys)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        if (FMode != mode || (!FPending && !FReady))
+            return false;
+        FChanged.wait(lock, [this] { return FReady; });
+        const bool ok = FOk;
+        if (ok) {
+            std::memcpy(salt, FSalt, size_t(SaltLength(mode)));
+            std::memcpy(keys, FKeys, sizeof FKeys);
+        }
+        OPENSSL_cleanse(FKeys, sizeof FKeys);
+        FReady = FOk = false;
+        return ok;
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        for (;;) {
+            FChanged.wait(lock, [this] { return FStop || FPending; });
+            if (FStop)
+                return;
+            const int32_t mode = FMode;
+            const uint64_t generation = FGeneration;
+            unsigned char salt[kMaxKeyLength / 2];
+            std::memcpy(salt, FSalt, sizeof salt);
+            lock.unlock();
+            unsigned char keys[sizeof FKeys];
+            const QByteArray pwd = QByteArray::fromRawData(FPwd.data(), qsizetype(FPwd.size()));
+            const bool ok = TCrypt::TCryptCtx::Derive(pwd, salt, mode, keys);
+            lock.lock();
+            if (generation != FGeneration) { // asked again meanwhile: start over
+                OPENSSL_cleanse(keys, sizeof keys);
+                continue;
+            }
+            std::memcpy(FKeys, keys, sizeof keys);
+            OPENSSL_cleanse(keys, sizeof keys);
+            FOk = ok;
+            FPending = false;
+            FReady = true;
+            FChanged.notify_all();
+        }
+    }
+
+    std::string FPwd;
+    std::thread FThread;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FStop = false;
+    bool FPending = false;
+    bool FReady = false;
+    bool FOk = false;
+    int32_t FMode = 0;
+    uint64_t FGeneration = 0;
+    unsigned char FSalt[kMaxKeyLength / 2] = {};
+    unsigned char FKeys[2 * kMaxKeyLength + kVerifierSize] = {};
 };
 
-TEncryption::~TEncryption()
-{
-    DropPreparedKeys();
-}
-
-void TEncryption::DropPreparedKeys()
-{
-    FNext.reset(); // waits for a derivation under way and wipes its keys
-}
-
-void TEncryption::PrepareNextKeys()
-{
-    auto next = std::make_shared<TPreparedKeys>();
-    next->Mode = FMode;
-    if (RAND_bytes(next->Salt, SaltLength(FMode)) != 1)
-        return;
-    // The worker gets its own deep copy of the password, wiped when done; it
-    // writes only into the record, which outlives it (the destructor waits).
-    TPreparedKeys *record = next.get();
-    std::string pwd(FPwd.constData(), size_t(FPwd.size()));
-    try {
-        next->Done = std::async(std::launch::async, [record, pwd]() mutable {
-            const QByteArray bytes = QByteArray::fromRawData(pwd.data(), qsizetype(pwd.size()));
-            record->Ok = TCryptCtx::Derive(bytes, record->Salt, record->Mode, record->Keys);
-            OPENSSL_cleanse(pwd.data(), pwd.size());
-        });
-    } catch (const std::system_error &) {
-        OPENSSL_cleanse(pwd.data(), pwd.size());
-        return; // no thread to spare: the next header derives its keys itself
-    }
-    FNext = std::move(next);
-}
+TEncryption::~TEncryption() = default;
 
 bool TEncryption::WriteHeader(TStream &sDest)
 {
@@ -334,22 +387,22 @@ bool TEncryption::WriteHeader(TStream &sDest)
     unsigned char keys[2 * kMaxKeyLength + kVerifierSize];
     if (saltLen == 0)
         return false;
-    bool ok = false;
-    if (FNext && FNext->Mode == FMode) {
-        FNext->Done.wait();
-        std::memcpy(header, FNext->Salt, size_t(saltLen));
-        std::memcpy(keys, FNext->Keys, sizeof keys);
-        ok = FNext->Ok;
-    }
-    DropPreparedKeys();
+    bool ok = FKeyWorker && FKeyWorker->Take(FMode, header, keys);
     if (!ok) {
         if (RAND_bytes(header, saltLen) != 1)
             return false;
         ok = TCryptCtx::Derive(FPwd, header, FMode, keys);
     }
     ok = ok && FCryptCtx->Init(keys, FMode);
-    if (++FHeadersWritten >= 2)
-        PrepareNextKeys();
+    if (++FHeadersWritten == 2) {
+        try {
+            FKeyWorker = std::make_unique<TKeyWorker>(FPwd);
+        } catch (const std::system_error &) {
+            // no thread to spare: every header derives its keys itself
+        }
+    }
+    if (FKeyWorker)
+        FKeyWorker->Request(FMode);
     if (ok) {
         std::memcpy(header + saltLen, keys + 2 * KeyLength(FMode), kVerifierSize);
         ok = WriteAll(sDest, header, saltLen + kVerifierSize);

@@ -23,7 +23,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
 
 namespace vl {
@@ -112,15 +111,13 @@ public:
     bool DecryptStream(TStream &sSource, TStream *sDest, int64_t SLength, bool SpeedLimit);
 
 private:
-    // Salt and keys of the next stream, derived ahead on another thread once
-    // the object has written a second header: key derivation costs about as
-    // much as compressing a small file, and a backup run encrypts file after
-    // file with one object.
-    struct TPreparedKeys;
-    std::shared_ptr<TPreparedKeys> FNext;
+    // Salt and keys of the next stream, derived ahead by a worker thread of
+    // the object once it has written a second header: key derivation costs
+    // about as much as compressing a small file, and a backup run encrypts
+    // file after file with one object.
+    class TKeyWorker;
+    std::unique_ptr<TKeyWorker> FKeyWorker;
     int FHeadersWritten = 0;
-    void PrepareNextKeys();
-    void DropPreparedKeys();
 };
 
 } // namespace vl

@@ -585,6 +585,19 @@ TEST(Encryption, ManyStreamsOfOneObjectEachOpen)
         EXPECT_EQ(TOpResult::orOk, Decrypt(reader, cipher, &back)) << i;
         EXPECT_EQ(back, plain) << i;
     }
+    // Headers written back to back with the mode changing every time: keys
+    // made ahead for one mode must never serve another.
+    QList<QByteArray> ciphers;
+    for (int i = 0; i < 30; ++i) {
+        crypt.SetKeyMode(1 + i % 3);
+        ciphers.append(Encrypt(crypt, "x"));
+    }
+    for (int i = 0; i < 30; ++i) {
+        reader.SetKeyMode(1 + i % 3);
+        QByteArray back;
+        EXPECT_EQ(TOpResult::orOk, Decrypt(reader, ciphers[i], &back)) << i;
+        EXPECT_EQ(back, QByteArray("x")) << i;
+    }
 }
 
 TEST(Encryption, PasswordKeepsFirst128Bytes)
