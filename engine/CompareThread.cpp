@@ -4,6 +4,7 @@
 #include "core/Translate.h"
 #include "engine/EncryptedFile.h"
 #include "engine/Encryption.h"
+#include "engine/ZipFormat.h"
 #include "platform/SysErrors.h"
 
 #include <algorithm>
@@ -189,11 +190,24 @@ int32_t TCompareThread::CompareEncrypted(TStream &ARef, TStream &ABackup)
     return result;
 }
 
-int32_t TCompareThread::CompareZip(TStream &, TStream &)
+int32_t TCompareThread::CompareZip(TStream &ARef, TStream &ABackup)
 {
-    // Needs the single-file zip reader (ExtractZipEntry), which comes with the zip engine.
-    FSysErrMsg = Tr("Comparing single-file zip backups is not supported yet.");
-    return feUnsupportedFormat | ecError;
+    const int64_t refSize = ARef.Size();
+    std::unique_ptr<TStream> temp;
+    QString tempName;
+    int32_t result = CreateTempStream(QStringLiteral("unzip.tmp"), refSize, kTempFileThreshold, temp, tempName);
+    if (result == feOk) {
+        TCappedStream capped(*temp, refSize + 1);
+        // The CRC is taken over all unpacked data, also what the cap drops.
+        result = ExtractZipEntry(ABackup, capped);
+    }
+    if (result == feOk) {
+        DoProgress(TFileAction::acVerify, -temp->Size(), false);
+        result = CompareStreams(ARef, *temp, false);
+    }
+    if (temp)
+        FreeTempStream(temp, tempName);
+    return result;
 }
 
 } // namespace vl

@@ -227,6 +227,12 @@ protected:
     int32_t ShellCopyFile();
     // Reads the destination back and compares its CRC with FCrc.
     int32_t VerifyByCrc();
+    // The single-file zip entry whose local header starts at ASource's
+    // position into ADest; ATime: the entry's time as Unix seconds
+    // (engine/SingleFileZip.cpp). 8, 0x10B, 0x104, 0x101, 0x80 or a data
+    // loop's code.
+    int32_t ExtractZipEntry(TStream &ASource, TStream &ADest, uint32_t &ATime);
+    int32_t ExtractZipEntry(TStream &ASource, TStream &ADest);
 
     // The encrypted-file form (engine/EncryptedFile.cpp).
     struct TEncHeader {

@@ -104,6 +104,10 @@ protected:
     int32_t VerifyGzip();
     // The data of one zip entry or upload into sDest at its position.
     int32_t CompressToDest(TStream &ASource, bool ACompress);
+    // The single-file zip of sSource into sDest (both open, after
+    // OpenStreams); VerifyZipFile reads it back (engine/SingleFileZip.cpp).
+    int32_t ZipFile(bool ACompress);
+    int32_t VerifyZipFile();
 };
 
 class TGUnZipThread : public TCopyThread {

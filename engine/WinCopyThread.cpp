@@ -63,9 +63,15 @@ void TWinCopyThread::Execute()
             code = ShellCopyFile();
             verify = &TWinCopyThread::VerifyByCrc;
         } else if (FZipCompress) {
-            // The single-file zip form arrives with the zip archive engine.
-            FSysErrMsg = Tr(VL_TR_NOOP("The single-file zip form is not available in this version"));
-            code = feUnsupportedFormat | ecError;
+            code = OpenStreams();
+            if (code == feOk)
+                code = ZipFile(FCompress);
+            if (code == feOk)
+                code = FinishDest(false, CopyAltStreams, uint16_t(SourceFileData.FileAttr), SourceFileData.TimeStamps,
+                                  CopyPermissions);
+            else
+                ReleaseStreams();
+            verify = &TWinCopyThread::VerifyZipFile;
         } else if (FCompress) {
             code = GzipFile();
             verify = &TWinCopyThread::VerifyGzip;

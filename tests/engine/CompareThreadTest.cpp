@@ -3,6 +3,7 @@
 #include "common/TestUtils.h"
 #include "core/FileErrors.h"
 #include "engine/GzipTestHelpers.h"
+#include "engine/WinCopyThread.h"
 
 #include <gtest/gtest.h>
 
@@ -81,14 +82,48 @@ TEST(CompareThread, CodesForEachBackupForm)
     EXPECT_EQ(DirNames(dir).size(), 9); // no temporary file left beside them
 }
 
-TEST(CompareThread, SingleFileZipIsReportedAsUnsupported)
+TEST(CompareThread, SingleFileZipBackups)
 {
     const QString dir = MakeTempDir();
-    WriteFileRaw(Path(dir, "ref"), "data");
-    WriteFileRaw(Path(dir, "b.zip"), "PK\x03\x04");
-    auto t = std::make_shared<TCompareThread>(Path(dir, "b.zip"), Path(dir, "ref"), nullptr, false, true, kSmallBuffer);
-    EXPECT_EQ(RunThread(t), 0x4122);
-    EXPECT_FALSE(t->SysErrorMsg().isEmpty());
+    const QByteArray data = PatternData(3 * kSmallBuffer + 17);
+    QByteArray lastDiffers = data;
+    lastDiffers[lastDiffers.size() - 1] ^= 0x01;
+    const QString ref = Path(dir, "ref"), refLast = Path(dir, "ref.last"), refLonger = Path(dir, "ref.longer");
+    WriteFileRaw(ref, data);
+    WriteFileRaw(refLast, lastDiffers);
+    WriteFileRaw(refLonger, data + 'x');
+    auto key = MakeEncryption(2);
+    const auto zip = [&](const char *name, TEncryption *enc) {
+        auto t = std::make_shared<TWinCopyThread>(ref, Path(dir, name), enc, CopyOptionBit(TCopyOption::coZipCompress),
+                                                  kSmallBuffer);
+        return RunThread(t);
+    };
+    ASSERT_EQ(zip("b.zip", nullptr), 0);
+    ASSERT_EQ(zip("e.zip", key.get()), 0);
+    WriteFileRaw(Path(dir, "notzip"), "PK\x03\x04 but nothing more");
+    auto wrong = MakeEncryption(2, "wrong");
+    const struct {
+        const char *What;
+        const char *Backup;
+        QString Ref;
+        TEncryption *Enc;
+        int32_t Code;
+    } cases[] = {
+        {"equal", "b.zip", ref, nullptr, 0},
+        {"last byte differs", "b.zip", refLast, nullptr, 0x411E},
+        {"reference longer", "b.zip", refLonger, nullptr, 0x4115},
+        {"no zip file", "notzip", ref, nullptr, 0x4008},
+        {"encrypted equal", "e.zip", ref, key.get(), 0},
+        {"encrypted, last byte differs", "e.zip", refLast, key.get(), 0x411E},
+        {"encrypted without password", "e.zip", ref, nullptr, 0x410B},
+        {"encrypted, wrong password", "e.zip", ref, wrong.get(), 0x410B},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.What);
+        auto t = std::make_shared<TCompareThread>(Path(dir, c.Backup), c.Ref, c.Enc, false, true, kSmallBuffer);
+        EXPECT_EQ(RunThread(t), c.Code) << t->SysErrorMsg().toStdString();
+    }
+    EXPECT_EQ(DirNames(dir).size(), 6); // no temporary file left beside them
 }
 
 // The compare thread with a look at the temporary folder just before the
