@@ -11,8 +11,8 @@ namespace vl {
 
 namespace {
 
-// Texts of the error numbers 1 to 38.
-constexpr std::array<const char *, 38> kErrorTexts = {
+// Texts of the error numbers 1 to 39.
+constexpr std::array<const char *, 39> kErrorTexts = {
     VL_TR_NOOP("Could not create file"),
     VL_TR_NOOP("Could not open file"),
     VL_TR_NOOP("Could not close file"),
@@ -51,6 +51,7 @@ constexpr std::array<const char *, 38> kErrorTexts = {
     VL_TR_NOOP("Error reading next zip segment"),
     VL_TR_NOOP("Error copying alternate data streams"),
     VL_TR_NOOP("Error deleting file"),
+    VL_TR_NOOP("Error renaming file"),
 };
 
 // Errors that arise on the destination side of a copy. Low disk space and

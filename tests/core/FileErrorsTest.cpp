@@ -53,7 +53,7 @@ const TMessageCase kMessageCases[] = {
     {0x125, "", "", "Error - Error copying alternate data streams"},
     // Unlisted numbers show the whole code; unlisted classes and operations
     // show nothing.
-    {0x5127, "", "", "Error - Unknown error code ($00005127) (-> Encrypt)"},
+    {0x5128, "", "", "Error - Unknown error code ($00005128) (-> Encrypt)"},
     {0x17F, "x", "", "Error - Unknown error code ($0000017F): \"x\""},
     {0xFFFF, "", "", "Unknown error code ($0000FFFF)"},
     {-1, "", "", "Unknown error code ($FFFFFFFF)"},
@@ -193,8 +193,8 @@ TEST(FileErrors, TranslationWithPercentSign)
               QStringLiteral("Fehler %s - Lesen zu 100% fehlgeschlagen: \"a.txt\""));
     EXPECT_EQ(FileErrorMessage(0x1104, QString(), QString()),
               QStringLiteral("Fehler %s - Lesen zu 100% fehlgeschlagen (-> Kopie %d)"));
-    EXPECT_EQ(FileErrorMessage(0x5127, QStringLiteral("%s"), QString()),
-              QStringLiteral("Fehler %s - Unbekannter Code ($00005127) 100%: \"%s\" (-> Encrypt)"));
+    EXPECT_EQ(FileErrorMessage(0x5128, QStringLiteral("%s"), QString()),
+              QStringLiteral("Fehler %s - Unbekannter Code ($00005128) 100%: \"%s\" (-> Encrypt)"));
 }
 
 } // namespace
