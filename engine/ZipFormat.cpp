@@ -469,6 +469,11 @@ bool EncodeZipName(const QString &ARelPath, QByteArray &ABytes, bool &AUtf8, QSt
     }
     QString name = ARelPath;
     name.replace(kSlash, kBackslash);
+    // UTF-8 is the longest form the name can take.
+    if (EncodeFileName(name).size() > kZipMaxNameBytes) {
+        AError = Tr(VL_TR_NOOP("The name \"%1\" is too long to be stored in a zip archive.")).arg(ARelPath);
+        return false;
+    }
     // Control characters 0x14 and 0x15 share their CP437 bytes with the
     // pilcrow and section signs, so such names go to UTF-8.
     const bool controlClash = name.contains(QChar(0x14)) || name.contains(QChar(0x15));

@@ -68,6 +68,9 @@ inline constexpr uint32_t kZipMax32 = 0xFFFFFFFFu;
 inline constexpr uint16_t kZipMax16 = 0xFFFF;
 inline constexpr int64_t kZipAe2Limit = 20;        // smaller encrypted files are AE-2 (no CRC)
 inline constexpr int kZipEncNameMinLength = 31;   // name + filler of an encrypted name
+// Longest stored name: the name and, for an encrypted name, its extra
+// fields must fit the 16-bit length fields of the records.
+inline constexpr int kZipMaxNameBytes = 0xFF00;
 // Extraction of an encrypted entry: up to this compressed size the
 // decrypted data is held in memory, else in TempDir + "encrypt.tmp".
 inline constexpr int64_t kZipMemoryLimit = 1048576;
@@ -237,8 +240,8 @@ int ZipEncNameDataSize(int32_t AKeyMode, int ANameLength);
 // the form stored in the name field: "/" becomes "\"; CP437 when every
 // character fits it (AUtf8 false), raw file-name bytes without the UTF-8
 // flag when the name is not valid UTF-8, else UTF-8 (AUtf8 true). False
-// when a name part itself contains "\" (it would read back as a folder):
-// AError says so.
+// when a name part itself contains "\" (it would read back as a folder)
+// or the name is longer than kZipMaxNameBytes: AError says so.
 bool EncodeZipName(const QString &ARelPath, QByteArray &ABytes, bool &AUtf8, QString &AError);
 // A stream entry's name: always the OEM form ("\" kept; characters
 // without an equivalent become what the table gives).
@@ -263,7 +266,8 @@ uint32_t MakeZipExternalAttr(uint16_t AAttr, uint32_t AMode, bool ADirectory);
 bool ZipExternalMode(uint32_t AExternalAttr, uint32_t &AMode);
 
 // ---- DOS times (local time, 2-second steps) ----
-// A file time (UTC) as a DOS time of the local clock; 0 when not representable.
+// A file time (UTC) as a DOS time of the local clock; the first DOS day
+// (1980-01-01) when not representable.
 uint32_t FileTimeToZipTime(TFileTime AFileTime);
 // The current time as a DOS time (stream entries).
 uint32_t NowZipTime();

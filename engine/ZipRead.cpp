@@ -169,8 +169,10 @@ bool ZipEntryTargetPath(const QString &ATargetDir, const QString &AEntryName, QS
     const QString name = CleanZipEntryName(AEntryName, unsafe);
     if (unsafe || ATargetDir.isEmpty())
         return false;
-    const QString target = CanonicalPath(QStringLiteral("/"), ATargetDir);
-    const QString path = CanonicalPath(QStringLiteral("/"), JoinPath(target, name));
+    // Both resolved ("." and ".." elements): CanonicalPath leaves a path
+    // that is already absolute as it stands.
+    const QString target = CanonicalPath(ATargetDir, QString());
+    const QString path = CanonicalPath(ATargetDir, name);
     if (!DirContainsPath(target, path))
         return false;
     APath = path;
@@ -346,7 +348,10 @@ int32_t TZipCompareThread::Work()
         return feUndefinedStream | ecError;
     std::unique_ptr<TStream> temp;
     QString tempName;
-    int32_t result = CreateTempStream(QStringLiteral("gzip.tmp"), FZipInfo.CSize, kZipMemoryLimit, temp, tempName);
+    // Staged by the unpacked size: a well-compressed entry of a few hundred
+    // megabytes has a compressed size far below the memory limit.
+    int32_t result = CreateTempStream(QStringLiteral("gzip.tmp"), std::max(FZipInfo.CSize, FZipInfo.USize),
+                                      kZipMemoryLimit, temp, tempName);
     if (result == feOk)
         result = ExtractData(temp.get());
     if (result == feOk)
@@ -443,10 +448,11 @@ int32_t TZipRead::ReadDirectoryRecords(const TGetNumStrProc &Callback, bool &ANa
     TZipDirectoryInfo info;
     if (!ReadZipDirectoryInfo(*FStream, info))
         return feZipSignature;
+    // Disk numbers of a damaged zip64 record must not turn negative.
+    if (info.CentralDisk > info.DiskNumber || info.DiskNumber > uint32_t(std::numeric_limits<int32_t>::max()))
+        return feZipSignature;
     FNumSeg = FCurSeg = int32_t(info.DiskNumber);
     bod = int64_t(std::min<uint64_t>(info.CentralOffset, uint64_t(kMaxStreamValue)));
-    if (info.CentralDisk > info.DiskNumber)
-        return feZipSignature;
     int segIndex = int(info.CentralDisk);
     std::shared_ptr<TStream> seg;
     QString sysMsg;
@@ -456,6 +462,12 @@ int32_t TZipRead::ReadDirectoryRecords(const TGetNumStrProc &Callback, bool &ANa
     if (bod > segSize)
         return feReadFile;
     seg->SetPosition(bod);
+    // A worker that was given up on may still decrypt with the archive's
+    // encryption object: names stay undeciphered (error 11) rather than
+    // share it.
+    if (FAbandonedCrypt && FAbandonedCrypt->Done())
+        FAbandonedCrypt.reset();
+    const bool cryptBusy = FAbandonedCrypt != nullptr;
     QByteArray record, rawName, extra, comment;
     for (uint64_t i = 0; i < info.TotalEntries; ++i) {
         ProcessMessages();
@@ -515,7 +527,9 @@ int32_t TZipRead::ReadDirectoryRecords(const TGetNumStrProc &Callback, bool &ANa
         header->CSize = int64_t(csize);
         header->USize = int64_t(usize);
 
-        if ((c.Flags & kZipFlagEncryptedName) && FEncryption) {
+        if ((c.Flags & kZipFlagEncryptedName) && FEncryption && cryptBusy) {
+            ANameFailed = true;
+        } else if ((c.Flags & kZipFlagEncryptedName) && FEncryption) {
             QByteArray name;
             bool ok;
             if (hasEncName) {
@@ -610,7 +624,9 @@ int32_t TZipRead::PrepareEntry(const TPkHeader &AHeader, std::shared_ptr<TStream
     }
     // The data continues in the following segments: gather it.
     std::shared_ptr<TStream> temp;
-    if (AInfo.USize > kGatherMemoryLimit) {
+    // Both sizes count: the gathered bytes are the compressed ones, and a
+    // damaged header may claim a small unpacked size for them.
+    if (std::max(AInfo.USize, AInfo.CSize) > kGatherMemoryLimit) {
         for (int attempt = 0; !temp; ++attempt) {
             ATempName = WithTrailingDelimiter(fZipTmpDir) + QStringLiteral("zip-")
                         + QString::number(QRandomGenerator::global()->generate64() & 0xFFFFFFFFFFULL, 36)
@@ -742,6 +758,10 @@ void TZipRead::ExtractEntryTo(int Index, const QString &ATargetDir, bool ResetAr
     const TZipListItem &item = FileList[size_t(Index)];
     QString path;
     if (FUnsafe.count(item.Header.get()) != 0 || !ZipEntryTargetPath(ATargetDir, item.Name, path))
+        RaiseRead(feExtractFile | ecError, GuardedFormat(Tr(VL_TR_NOOP("Unsafe entry name \"%s\"")), item.Name));
+    // A file entry without a name of its own ("", ".", "C:") would take the
+    // place of the target folder.
+    if (!item.Header->IsDir && DirContainsPath(path, CanonicalPath(ATargetDir, QString())))
         RaiseRead(feExtractFile | ecError, GuardedFormat(Tr(VL_TR_NOOP("Unsafe entry name \"%s\"")), item.Name));
     const QString dir = item.Header->IsDir ? path : ParentDirectory(path);
     if (const uint32_t err = MakeDirs(dir))

@@ -709,21 +709,30 @@ void TZipWrite::DoAddFile(const QString &SourceName, const QString &FileName, co
             // Step 8: data staged first, then copied segment by segment.
             std::shared_ptr<TStream> data;
             QString tempName;
-            if (compress) {
-                if (size > kZipTempThreshold)
+            if (compress && size > kZipTempThreshold) {
+                // A temporary folder we cannot write to fails this entry
+                // like any other, and the header is taken back.
+                try {
                     data = CreateZipTemp(fZipTmpDir, tempName);
-                else
-                    data = std::make_shared<TMemoryStream>();
+                } catch (const EExtFileStreamError &e) {
+                    tempName.clear();
+                    sysMsg = e.Message();
+                    code = feCreateFile | ecError;
+                }
+            } else if (compress) {
+                data = std::make_shared<TMemoryStream>();
             }
-            auto thread = std::make_shared<TZipWriteThread>(SourceName, FEncryption, data, deflate, !FIsTemp,
-                                                            FBufferSize, FPriority, FOnProgress);
-            thread->SetTempDir(fZipTmpDir);
-            code = RunWorker(thread, sysMsg);
             if (code == 0) {
-                crc = thread->Crc();
-                usize = thread->UncompressedTotal();
-                csize = data ? data->Size() : usize;
-                code = checkSizes();
+                auto thread = std::make_shared<TZipWriteThread>(SourceName, FEncryption, data, deflate, !FIsTemp,
+                                                                FBufferSize, FPriority, FOnProgress);
+                thread->SetTempDir(fZipTmpDir);
+                code = RunWorker(thread, sysMsg);
+                if (code == 0) {
+                    crc = thread->Crc();
+                    usize = thread->UncompressedTotal();
+                    csize = data ? data->Size() : usize;
+                    code = checkSizes();
+                }
             }
             if (code == 0 && !data) {
                 try {
@@ -748,8 +757,9 @@ void TZipWrite::DoAddFile(const QString &SourceName, const QString &FileName, co
     }
 
     if (code != 0) {
-        const int32_t n = ErrorNumber(code);
-        if (n != feLowDiskSpace && n != feNewZipSegment) {
+        // Only a failed NewSegment leaves the archive file closed; any
+        // other failure (a full disk on a header write included) is cut back.
+        if (FStream && !FClosed) {
             // Back to the entry's start, also across segments begun meanwhile.
             while (FCurSeg > headerSegment && FStream) {
                 FStream.reset();
@@ -771,12 +781,11 @@ void TZipWrite::DoAddFile(const QString &SourceName, const QString &FileName, co
             }
             else
                 FClosed = true;
-        } else if (n == feNewZipSegment || !FStream) {
+        } else {
             FClosed = true;
         }
         FErrorFlag = IsCode5or7(code);
-        const int32_t low = ErrorNumber(code);
-        throw EZipError(err, (low == feTerminated ? feTerminated : low) | ecError, sysMsg);
+        throw EZipError(err, ErrorNumber(code) | ecError, sysMsg);
     }
 
     // Step 9: the ratio.

@@ -330,6 +330,37 @@ TEST(SingleFileZip, DamagedInputGivesClearCodes)
     }
 }
 
+// A header that claims a small size for data that unpacks to megabytes: the
+// extraction fails, and no more than the claimed size ever reaches the
+// destination (a restore must not fill the disk first).
+TEST(SingleFileZip, UnpackedDataStopsAtTheClaimedSize)
+{
+    const QByteArray big(4 << 20, 'z');
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    QByteArray packed(int(deflateBound(&z, uLong(big.size()))), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(big.constData()));
+    z.avail_in = uInt(big.size());
+    z.next_out = reinterpret_cast<Bytef *>(packed.data());
+    z.avail_out = uInt(packed.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    packed.resize(int(z.total_out));
+    deflateEnd(&z);
+
+    const uint32_t claimed = 100;
+    TZipLocalHeader l;
+    l.Flags = kZipFlagSingleFile | kZipFlagDeflated;
+    l.Method = kZipMethodDeflate;
+    l.Crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(big.constData()), uInt(claimed)));
+    l.CSize = uint32_t(packed.size());
+    l.USize = claimed;
+    l.NameLength = 1;
+    const QByteArray zip = EncodeZipLocalHeader(l) + "b" + packed;
+    QByteArray back;
+    EXPECT_NE(Extract(zip, nullptr, &back), 0);
+    EXPECT_LE(back.size(), qsizetype(claimed));
+}
+
 // The zip writer with its verification, and a hook between the two.
 class TVerifyZipThread : public TGZipThread {
 public:

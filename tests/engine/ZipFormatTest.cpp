@@ -59,6 +59,13 @@ TEST(ZipNames, EncodingTable)
     QString error;
     EXPECT_FALSE(EncodeZipName(QStringLiteral("dir/a\\b"), bytes, utf8, error));
     EXPECT_TRUE(error.contains(QStringLiteral("a\\b")));
+    // Names beyond the 16-bit length fields (with room for the extras of an
+    // encrypted name) are refused, not cut.
+    EXPECT_TRUE(EncodeZipName(QString(kZipMaxNameBytes, QLatin1Char('n')), bytes, utf8, error));
+    EXPECT_EQ(bytes.size(), kZipMaxNameBytes);
+    EXPECT_FALSE(EncodeZipName(QString(0x10000, QLatin1Char('n')), bytes, utf8, error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(EncodeZipName(QString(kZipMaxNameBytes / 2 + 1, QChar(0xE1)), bytes, utf8, error)) << "UTF-8 bytes count";
     // Names of other programs: "/" reads as "\", CP437 box characters
     // (no ANSI equivalent) keep their bytes.
     EXPECT_EQ(DecodeZipName(QByteArray("a/b"), false), QStringLiteral("a\\b"));

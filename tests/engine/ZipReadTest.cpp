@@ -352,9 +352,17 @@ TEST(ZipReadTest, Zip64Records)
     }
     QByteArray badLocator = zip;
     badLocator[zip.size() - 22 - 20 + 1] = 'Q';
-    WriteBytes(name, badLocator);
-    TZipRead reader(name, QByteArray(), 0, 0);
-    EXPECT_EQ(ZipCode([&] { reader.ReadDirectory(); }), 0x4120);
+    // Disk numbers beyond any segment count (the directory's disk the same).
+    TZip64EndRecord hugeDisk = e64;
+    hugeDisk.DiskNumber = hugeDisk.CentralDisk = 0xFFFFFFFF;
+    const QByteArray badDisk =
+        file + central + EncodeZip64EndRecord(hugeDisk) + EncodeZip64Locator(loc) + EncodeZipEndRecord(end);
+    for (const QByteArray &bad : {badLocator, badDisk}) {
+        WriteBytes(name, bad);
+        TZipRead reader(name, QByteArray(), 0, 0);
+        EXPECT_EQ(ZipCode([&] { reader.ReadDirectory(); }), 0x4120);
+        EXPECT_GE(reader.NumberOfSegments(), 0);
+    }
 }
 
 TEST(ZipReadTest, EncryptedEntryNeedsTheRightPassword)
@@ -490,8 +498,21 @@ TEST(ZipReadTest, UnsafeNamesAreRefused)
     for (const char *evil : {"evil1.txt", "evil2.txt", "evil3.txt", "evil4.txt", "a/evil2.txt", "a/b/evil1.txt"})
         EXPECT_FALSE(PathExists(dir + QLatin1Char('/') + QString::fromLatin1(evil), false)) << evil;
 
+    // File entries without a name of their own never take the target's place.
+    const QString nameless = dir + QStringLiteral("/nameless");
+    WriteBytes(zip, BuildZip({StoredEntry("", "empty name"), StoredEntry(".", "dot"), StoredEntry("C:", "drive")}));
+    TZipRead bare(zip, QByteArray(), 0, 0);
+    bare.ReadDirectory();
+    ASSERT_EQ(bare.Count(), 3);
+    for (int i = 0; i < bare.Count(); ++i) {
+        EXPECT_EQ(ZipCode([&] { bare.ExtractEntryTo(i, nameless, false); }), 0x4121) << i;
+        EXPECT_FALSE(XlFileExists(nameless, false)) << i;
+    }
+
     QString path;
     EXPECT_TRUE(ZipEntryTargetPath(QStringLiteral("/t/x"), QStringLiteral("a/b.txt"), path));
+    EXPECT_EQ(path, QStringLiteral("/t/x/a/b.txt"));
+    EXPECT_TRUE(ZipEntryTargetPath(QStringLiteral("/t/q/../x"), QStringLiteral("a/./b.txt"), path));
     EXPECT_EQ(path, QStringLiteral("/t/x/a/b.txt"));
     EXPECT_FALSE(ZipEntryTargetPath(QStringLiteral("/t/x"), QStringLiteral("a/../../y"), path));
     EXPECT_FALSE(ZipEntryTargetPath(QStringLiteral("/t/x"), QString::fromLatin1("a\0b", 3), path));

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
@@ -512,6 +514,97 @@ TEST_F(ZipWriteTest, StreamsRemLastDirAndVerifyFindsDamage)
             EXPECT_EQ(e.ZipError() & 0xF000, eoZip);
             EXPECT_NE(e.ZipError() & 0xFF, 0);
         }
+    }
+}
+
+// The archive file on a disk that fills up at Limit: writes beyond it come
+// back short, as a full disk's do.
+class TFullDiskStream : public TZipStream {
+public:
+    TFullDiskStream(const QString &AName, int64_t ALimit) : TZipStream(AName, uint16_t(0x0042)), Limit(ALimit)
+    {
+        Seek(0, TSeekOrigin::soEnd);
+    }
+    int64_t Write(const void *buffer, int64_t count) override
+    {
+        const int64_t room = std::max<int64_t>(Limit.load() - Position(), 0);
+        return TZipStream::Write(buffer, std::min(count, room));
+    }
+    std::atomic<int64_t> Limit;
+};
+
+class TFullDiskZip : public TZipWrite {
+public:
+    using TZipWrite::TZipWrite;
+    std::shared_ptr<TFullDiskStream> FillDiskAt(int64_t ALimit)
+    {
+        auto s = std::make_shared<TFullDiskStream>(ZName, ALimit);
+        FStream = s;
+        return s;
+    }
+};
+
+// Failures after the entry's header was written take the header back, so
+// the archive stays whole and the next entry follows the last good one.
+TEST_F(ZipWriteTest, FailedAddAfterHeaderCutsBack)
+{
+    const QString zipName = Dir + QStringLiteral("/full.zip");
+    {
+        // The disk fills up in the middle of the local header.
+        TFullDiskZip zip(zipName, Src, QByteArray(), 0, 0);
+        zip.AddFile(Src + QStringLiteral("/text.txt"), true);
+        const int64_t whole = zip.FilePosition();
+        auto disk = zip.FillDiskAt(whole + 10);
+        try {
+            zip.AddFile(Src + QStringLiteral("/sub/random.bin"), true);
+            FAIL() << "no error";
+        } catch (const EZipError &e) {
+            EXPECT_EQ(e.ZipError(), 0x4107);
+            EXPECT_TRUE(zip.ErrorFlag());
+        }
+        EXPECT_EQ(zip.FilePosition(), whole);
+        EXPECT_EQ(ReadFileRaw(zipName).size(), whole);
+        disk->Limit = INT64_MAX; // room again
+        zip.AddFile(Src + QStringLiteral("/sub/random.bin"), true);
+        zip.WriteDirectory();
+        zip.Verify();
+    }
+    if (Have("unzip")) {
+        EXPECT_EQ(Shell("unzip -t " + Q(zipName)), 0);
+    }
+    // A split archive stages large data in a temporary file; a temporary
+    // folder that has gone fails that entry only.
+    const QString big = Src + QStringLiteral("/big.sparse");
+    {
+        const int fd = ::open(EncodeFileName(big).constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(52428801)), 0);
+        ::close(fd);
+    }
+    const QString tmp = Dir + QStringLiteral("/tmp");
+    ASSERT_EQ(MakeDir(tmp), 0u);
+    const QString splitName = Dir + QStringLiteral("/tmpgone.zip");
+    {
+        TZipWrite zip(splitName, Src, 1 << 30, QByteArray(), 0, 0);
+        zip.SetTempDir(tmp);
+        ASSERT_EQ(RemoveDir(tmp), 0u);
+        zip.AddFile(Src + QStringLiteral("/text.txt"), true);
+        const int64_t whole = zip.FilePosition();
+        try {
+            zip.AddFile(big, true);
+            FAIL() << "no error";
+        } catch (const EZipError &e) {
+            EXPECT_EQ(e.ZipError(), 0x4101);
+            EXPECT_FALSE(e.SysErrorMsg().isEmpty());
+            EXPECT_FALSE(zip.ErrorFlag());
+        }
+        EXPECT_EQ(zip.FilePosition(), whole);
+        zip.AddFile(Src + QStringLiteral("/sub/random.bin"), true);
+        zip.WriteDirectory();
+        EXPECT_EQ(zip.Directory().size(), 2u);
+    }
+    if (Have("unzip")) {
+        EXPECT_EQ(Shell("unzip -t " + Q(splitName)), 0);
     }
 }
 
