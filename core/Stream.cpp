@@ -57,4 +57,19 @@ bool TMemoryStream::SetSize(int64_t newSize)
     return true;
 }
 
+bool ReadExact(TStream &AStream, QByteArray &ABytes, int64_t ACount)
+{
+    if (ACount < 0)
+        return false;
+    ABytes.resize(qsizetype(ACount));
+    int64_t done = 0;
+    while (done < ACount) {
+        const int64_t n = AStream.Read(ABytes.data() + done, ACount - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 } // namespace vl

@@ -32,6 +32,10 @@ public:
     void SetPosition(int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
 };
 
+// Reads exactly ACount bytes from the stream's position into ABytes; false
+// when the stream ends or fails first.
+bool ReadExact(TStream &AStream, QByteArray &ABytes, int64_t ACount);
+
 class TMemoryStream : public TStream {
 public:
     TMemoryStream() = default;

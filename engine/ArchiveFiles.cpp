@@ -53,19 +53,6 @@ uint32_t Le32(const QByteArray &b, int pos)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-bool ReadAll(TStream &AStream, QByteArray &ABytes, int64_t ACount)
-{
-    ABytes.resize(qsizetype(ACount));
-    int64_t done = 0;
-    while (done < ACount) {
-        const int64_t n = AStream.Read(ABytes.data() + done, ACount - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 } // namespace
 
 bool IsGzFile(const QString &AFileName)
@@ -103,7 +90,7 @@ int GetZipSegmentCount(const QString &AArchive)
         QByteArray b;
         stream.SetPosition(size - kZipEndSize);
         TZipEndRecord end;
-        if (!ReadAll(stream, b, kZipEndSize) || !DecodeZipEndRecord(b, end))
+        if (!ReadExact(stream, b, kZipEndSize) || !DecodeZipEndRecord(b, end))
             return 0;
         if (!ZipEndNeedsZip64(end))
             return end.DiskNumber;
@@ -111,7 +98,7 @@ int GetZipSegmentCount(const QString &AArchive)
             return 0;
         stream.SetPosition(size - kZipEndSize - kZip64LocatorSize);
         TZip64Locator locator;
-        if (!ReadAll(stream, b, kZip64LocatorSize) || !DecodeZip64Locator(b, locator) || locator.TotalDisks == 0)
+        if (!ReadExact(stream, b, kZip64LocatorSize) || !DecodeZip64Locator(b, locator) || locator.TotalDisks == 0)
             return 0;
         // A damaged count must not make callers walk millions of names.
         return int(std::min<uint32_t>(locator.TotalDisks - 1, 0xFFFF));
@@ -281,7 +268,7 @@ bool IsZipEncrypted(const QString &AArchive, int32_t &AKeyMode)
     const QString first = GetZipSegmentCount(AArchive) > 0 ? ZipSegmentName(AArchive, 0) : AArchive;
     TExtFileStream stream(first, kOpenReadShared);
     QByteArray b;
-    if (!ReadAll(stream, b, 4))
+    if (!ReadExact(stream, b, 4))
         return false;
     if (Le32(b, 0) != kZipSpanSignature)
         stream.SetPosition(0);

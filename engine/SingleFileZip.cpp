@@ -39,39 +39,6 @@ int32_t CipherFailure(TOpResult AResult, int32_t AError)
     return AResult == TOpResult::orUserBreak ? feTerminated : AError;
 }
 
-// Passes at most ALimit bytes on to the target and counts (and drops) the
-// rest: data that unpacks to more than its header says is damaged or
-// hostile, and must not fill the disk or memory before the size check
-// shows that.
-class TEntrySizeCap : public TStream {
-public:
-    TEntrySizeCap(TStream &ATarget, int64_t ALimit) : FTarget(ATarget), FLimit(ALimit) {}
-    int64_t Read(void *, int64_t) override { return -1; }
-    int64_t Write(const void *buffer, int64_t count) override
-    {
-        const int64_t n = std::min(count, std::max<int64_t>(0, FLimit - FWritten));
-        if (n > 0) {
-            const int64_t w = FTarget.Write(buffer, n);
-            if (w < n)
-                return w;
-        }
-        FWritten += count;
-        return count;
-    }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override
-    {
-        return origin == TSeekOrigin::soCurrent && offset == 0 ? FWritten : -1;
-    }
-    int64_t Size() override { return FWritten; }
-    bool SetSize(int64_t) override { return false; }
-    uint32_t LastError() const override { return FTarget.LastError(); }
-
-private:
-    TStream &FTarget;
-    int64_t FLimit;
-    int64_t FWritten = 0;
-};
-
 } // namespace
 
 int32_t TGZipThread::ZipFile(bool ACompress)

@@ -49,19 +49,6 @@ uint64_t Le64(const QByteArray &b, int pos)
     return uint64_t(Le32(b, pos)) | uint64_t(Le32(b, pos + 4)) << 32;
 }
 
-bool ReadBytes(TStream &AStream, QByteArray &ABytes, int64_t ACount)
-{
-    ABytes.resize(qsizetype(ACount));
-    int64_t done = 0;
-    while (done < ACount) {
-        const int64_t n = AStream.Read(ABytes.data() + done, ACount - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 } // namespace
 
 // ---- Records ----
@@ -242,7 +229,7 @@ bool ReadZipDirectoryInfo(TStream &AStream, TZipDirectoryInfo &AInfo)
         QByteArray b;
         AStream.SetPosition(size - kZipEndSize);
         TZipEndRecord end;
-        if (!ReadBytes(AStream, b, kZipEndSize) || !DecodeZipEndRecord(b, end))
+        if (!ReadExact(AStream, b, kZipEndSize) || !DecodeZipEndRecord(b, end))
             return false;
         AInfo.EndOffset = size - kZipEndSize;
         AInfo.DiskNumber = end.DiskNumber;
@@ -257,14 +244,14 @@ bool ReadZipDirectoryInfo(TStream &AStream, TZipDirectoryInfo &AInfo)
             return false;
         AStream.SetPosition(AInfo.EndOffset - kZip64LocatorSize);
         TZip64Locator locator;
-        if (!ReadBytes(AStream, b, kZip64LocatorSize) || !DecodeZip64Locator(b, locator))
+        if (!ReadExact(AStream, b, kZip64LocatorSize) || !DecodeZip64Locator(b, locator))
             return false;
         if (locator.EndOffset > uint64_t(AInfo.EndOffset - kZip64LocatorSize)
             || AInfo.EndOffset - kZip64LocatorSize - int64_t(locator.EndOffset) < kZip64EndSize)
             return false;
         AStream.SetPosition(int64_t(locator.EndOffset));
         TZip64EndRecord end64;
-        if (!ReadBytes(AStream, b, kZip64EndSize) || !DecodeZip64EndRecord(b, end64))
+        if (!ReadExact(AStream, b, kZip64EndSize) || !DecodeZip64EndRecord(b, end64))
             return false;
         AInfo.Zip64 = true;
         AInfo.DiskNumber = end64.DiskNumber;
@@ -590,14 +577,26 @@ bool ReadZipLocalRecord(TStream &AStream, TZipLocalHeader &AHeader, QByteArray &
 {
     try {
         QByteArray b;
-        if (!ReadBytes(AStream, b, kZipLocalHeaderSize) || !DecodeZipLocalHeader(b, AHeader))
+        if (!ReadExact(AStream, b, kZipLocalHeaderSize) || !DecodeZipLocalHeader(b, AHeader))
             return false;
-        if (!ReadBytes(AStream, AName, AHeader.NameLength))
+        if (!ReadExact(AStream, AName, AHeader.NameLength))
             return false;
-        return ReadBytes(AStream, AExtra, AHeader.ExtraLength);
+        return ReadExact(AStream, AExtra, AHeader.ExtraLength);
     } catch (const std::exception &) {
         return false;
     }
+}
+
+int64_t TEntrySizeCap::Write(const void *buffer, int64_t count)
+{
+    const int64_t n = std::min(count, std::max<int64_t>(0, FLimit - FWritten));
+    if (n > 0 && FTarget) {
+        const int64_t w = FTarget->Write(buffer, n);
+        if (w < n)
+            return w;
+    }
+    FWritten += count;
+    return count;
 }
 
 } // namespace vl

@@ -296,4 +296,28 @@ protected:
     int32_t UnzipFile();
 };
 
+// Passes at most ALimit bytes on to the target (none: only counts) and
+// counts, and drops, the rest: data that unpacks to more than its entry says
+// is damaged or hostile, and must not fill the disk or memory before the
+// size check shows that. Size() is everything written to it.
+class TEntrySizeCap : public TStream {
+public:
+    TEntrySizeCap(TStream *ATarget, int64_t ALimit) : FTarget(ATarget), FLimit(ALimit) {}
+    TEntrySizeCap(TStream &ATarget, int64_t ALimit) : TEntrySizeCap(&ATarget, ALimit) {}
+    int64_t Read(void *, int64_t) override { return -1; }
+    int64_t Write(const void *buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override
+    {
+        return origin == TSeekOrigin::soCurrent && offset == 0 ? FWritten : -1;
+    }
+    int64_t Size() override { return FWritten; }
+    bool SetSize(int64_t) override { return false; }
+    uint32_t LastError() const override { return FTarget ? FTarget->LastError() : 0; }
+
+private:
+    TStream *FTarget;
+    int64_t FLimit;
+    int64_t FWritten = 0;
+};
+
 } // namespace vl

@@ -60,52 +60,6 @@ uint32_t DefaultFileMode()
     return mode;
 }
 
-// Writes at most ALimit bytes into the target and counts (and drops) the
-// rest: data that unpacks to more than its entry says is damaged, and must
-// not fill the disk before that shows.
-class TLimitedStream : public TStream {
-public:
-    TLimitedStream(TStream *ATarget, int64_t ALimit) : FTarget(ATarget), FLimit(ALimit) {}
-    int64_t Read(void *, int64_t) override { return -1; }
-    int64_t Write(const void *buffer, int64_t count) override
-    {
-        const int64_t room = std::max<int64_t>(0, FLimit - FWritten);
-        const int64_t n = std::min(count, room);
-        if (n > 0 && FTarget) {
-            const int64_t w = FTarget->Write(buffer, n);
-            if (w < n)
-                return w;
-        }
-        FWritten += count;
-        return count;
-    }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override
-    {
-        return origin == TSeekOrigin::soCurrent && offset == 0 ? FWritten : -1;
-    }
-    int64_t Size() override { return FWritten; }
-    bool SetSize(int64_t) override { return false; }
-    uint32_t LastError() const override { return FTarget ? FTarget->LastError() : 0; }
-
-private:
-    TStream *FTarget;
-    int64_t FLimit;
-    int64_t FWritten = 0;
-};
-
-bool ReadExactBytes(TStream &AStream, QByteArray &ABytes, int64_t ACount)
-{
-    ABytes.resize(qsizetype(ACount));
-    int64_t done = 0;
-    while (done < ACount) {
-        const int64_t n = AStream.Read(ABytes.data() + done, ACount - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 // ALength bytes from the source's position to the target's, block by block
 // with the message loop running in between. 0, or 0x104 / 0x105 / 0x107.
 int32_t CopyStreamPart(TStream &ASource, TStream &ADest, int64_t ALength, int32_t ABufSize, QString &ASysMsg)
@@ -264,7 +218,7 @@ int32_t TZipReadThread::Work()
 
 int32_t TZipReadThread::ExtractData(TStream *ADest)
 {
-    TLimitedStream limited(ADest, FZipInfo.USize);
+    TEntrySizeCap limited(ADest, FZipInfo.USize);
     int32_t result = feOk;
     const bool encrypted = (FZipInfo.Flag & kZipFlagEncrypted) != 0;
     if (encrypted) {
@@ -478,14 +432,14 @@ int32_t TZipRead::ReadDirectoryRecords(const TGetNumStrProc &Callback, bool &ANa
             seg->SetPosition(0);
         }
         TZipCentralHeader c;
-        if (!ReadExactBytes(*seg, record, kZipCentralHeaderSize))
+        if (!ReadExact(*seg, record, kZipCentralHeaderSize))
             return feReadFile;
         if (!DecodeZipCentralHeader(record, c))
             return feZipSignature;
         if (c.Method != kZipMethodStored && c.Method != kZipMethodDeflate && c.Method != kZipMethodAes)
             return feUnsupportedFormat;
-        if (!ReadExactBytes(*seg, rawName, c.NameLength) || !ReadExactBytes(*seg, extra, c.ExtraLength)
-            || !ReadExactBytes(*seg, comment, c.CommentLength))
+        if (!ReadExact(*seg, rawName, c.NameLength) || !ReadExact(*seg, extra, c.ExtraLength)
+            || !ReadExact(*seg, comment, c.CommentLength))
             return feReadFile;
         std::vector<TZipExtraField> fields;
         if (!ParseZipExtraFields(extra, fields))
