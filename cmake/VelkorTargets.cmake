@@ -23,7 +23,14 @@ function(vl_add_test name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE vl_testmain ${ARG_DEPS})
   target_precompile_headers(${name} REUSE_FROM vl_testmain)
+  # Test cases named Slow... carry the label "slow" instead of the
+  # executable's labels, so a quick run can leave them out (ctest -LE slow).
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    TEST_FILTER "-*.Slow*"
     PROPERTIES LABELS "${ARG_LABELS}")
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    TEST_FILTER "*.Slow*"
+    PROPERTIES LABELS "slow")
 endfunction()
