@@ -98,6 +98,18 @@ private:
 
 } // namespace
 
+int32_t TCompareThread::CompareUnpacked(TStream &ARef, std::unique_ptr<TStream> &ATemp, const QString &ATempName,
+                                        int32_t AResult)
+{
+    if (AResult == feOk) {
+        DoProgress(TFileAction::acVerify, -ATemp->Size(), false);
+        AResult = CompareStreams(ARef, *ATemp, false);
+    }
+    if (ATemp)
+        FreeTempStream(ATemp, ATempName);
+    return AResult;
+}
+
 int32_t TCompareThread::CompareGzip(TStream &ARef, TStream &ABackup)
 {
     int32_t keyMode = -1;
@@ -150,13 +162,7 @@ int32_t TCompareThread::CompareGzip(TStream &ARef, TStream &ABackup)
         TCappedStream capped(*temp, refSize + 1);
         result = InflateToTrailer(ABackup, &capped, true);
     }
-    if (result == feOk) {
-        DoProgress(TFileAction::acVerify, -temp->Size(), false);
-        result = CompareStreams(ARef, *temp, false);
-    }
-    if (temp)
-        FreeTempStream(temp, tempName);
-    return result;
+    return CompareUnpacked(ARef, temp, tempName, result);
 }
 
 int32_t TCompareThread::CompareEncrypted(TStream &ARef, TStream &ABackup)
@@ -181,13 +187,7 @@ int32_t TCompareThread::CompareEncrypted(TStream &ARef, TStream &ABackup)
             SetSysError(writeError);
         }
     }
-    if (result == feOk) {
-        DoProgress(TFileAction::acVerify, -temp->Size(), false);
-        result = CompareStreams(ARef, *temp, false);
-    }
-    if (temp)
-        FreeTempStream(temp, tempName);
-    return result;
+    return CompareUnpacked(ARef, temp, tempName, result);
 }
 
 int32_t TCompareThread::CompareZip(TStream &ARef, TStream &ABackup)
@@ -201,13 +201,7 @@ int32_t TCompareThread::CompareZip(TStream &ARef, TStream &ABackup)
         // The CRC is taken over all unpacked data, also what the cap drops.
         result = ExtractZipEntry(ABackup, capped);
     }
-    if (result == feOk) {
-        DoProgress(TFileAction::acVerify, -temp->Size(), false);
-        result = CompareStreams(ARef, *temp, false);
-    }
-    if (temp)
-        FreeTempStream(temp, tempName);
-    return result;
+    return CompareUnpacked(ARef, temp, tempName, result);
 }
 
 } // namespace vl

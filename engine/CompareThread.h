@@ -23,6 +23,10 @@ protected:
     int32_t CompareZip(TStream &ARef, TStream &ABackup);
 
 private:
+    // The last step of every form: the unpacked data (when AResult is 0)
+    // compared with the reference, then the temporary stream freed.
+    int32_t CompareUnpacked(TStream &ARef, std::unique_ptr<TStream> &ATemp, const QString &ATempName,
+                            int32_t AResult);
     bool FZipCompress;
     bool FGzip; // the backup file is a per-file gzip file
 };

@@ -430,6 +430,25 @@ void TZipWrite::ReadFindData(const QString &SourceName, TFindData &FileData)
     }
 }
 
+uint16_t TZipWrite::EncodeEntryName(const QString &ARelName, const QString &AError, QByteArray &AName,
+                                    QByteArray &AEncName)
+{
+    bool utf8 = false;
+    QString nameError;
+    if (!EncodeZipName(ARelName, AName, utf8, nameError)) {
+        FErrorFlag = false;
+        throw EZipError(AError, feIllegalHeader | ecError, nameError);
+    }
+    uint16_t flags = utf8 ? kZipFlagUtf8 : 0;
+    if (FEncNames && FEncryption && EncryptZipEntryName(*FEncryption, AName, AEncName)) {
+        AName = ZipEncNamePlaceholder(int64_t(FileList.size()) + 1);
+        flags |= kZipFlagEncryptedName;
+    } else {
+        AEncName.clear();
+    }
+    return flags;
+}
+
 void TZipWrite::AddDir(const QString &DirName)
 {
     const QString err = GuardedFormat(Tr("Error adding directory to \"%s\""), ZName);
@@ -441,21 +460,8 @@ void TZipWrite::AddDir(const QString &DirName)
         rel.remove(0, 1);
     if (rel.isEmpty())
         return;
-    QByteArray name;
-    bool utf8 = false;
-    QString nameError;
-    if (!EncodeZipName(rel, name, utf8, nameError)) {
-        FErrorFlag = false;
-        throw EZipError(err, feIllegalHeader | ecError, nameError);
-    }
-    uint16_t flags = utf8 ? kZipFlagUtf8 : 0;
-    QByteArray encName;
-    if (FEncNames && FEncryption && EncryptZipEntryName(*FEncryption, name, encName)) {
-        name = ZipEncNamePlaceholder(int64_t(FileList.size()) + 1);
-        flags |= kZipFlagEncryptedName;
-    } else {
-        encName.clear();
-    }
+    QByteArray name, encName;
+    uint16_t flags = EncodeEntryName(rel, err, name, encName);
     QByteArray extra;
     if (flags & kZipFlagEncryptedName) {
         TPKExtraEncField aes = PkExtraCrypt;
@@ -596,21 +602,8 @@ void TZipWrite::DoAddFile(const QString &SourceName, const QString &FileName, co
     QString rel = FileName;
     while (rel.startsWith(QLatin1Char('/')))
         rel.remove(0, 1);
-    QByteArray name;
-    bool utf8 = false;
-    QString nameError;
-    if (!EncodeZipName(rel, name, utf8, nameError)) {
-        FErrorFlag = false;
-        throw EZipError(err, feIllegalHeader | ecError, nameError);
-    }
-    uint16_t flags = utf8 ? kZipFlagUtf8 : 0;
-    QByteArray encName;
-    if (FEncNames && FEncryption && EncryptZipEntryName(*FEncryption, name, encName)) {
-        name = ZipEncNamePlaceholder(int64_t(FileList.size()) + 1);
-        flags |= kZipFlagEncryptedName;
-    } else {
-        encName.clear();
-    }
+    QByteArray name, encName;
+    uint16_t flags = EncodeEntryName(rel, err, name, encName);
 
     // Step 3: versions, flags and method.
     uint16_t version, method;

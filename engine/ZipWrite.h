@@ -251,6 +251,10 @@ public:
     void Cancel();
 
 private:
+    // The stored name of a new entry (refused with EZipError when it cannot
+    // be stored) and its flags; with encrypted names a placeholder, the
+    // enciphered name in AEncName.
+    uint16_t EncodeEntryName(const QString &ARelName, const QString &AError, QByteArray &AName, QByteArray &AEncName);
     void DoAddFile(const QString &SourceName, const QString &FileName, const TFindData &FileData, int32_t &ARatio,
                    bool ACompress);
     void ReadFindData(const QString &SourceName, TFindData &FileData);
