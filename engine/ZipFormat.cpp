@@ -439,6 +439,16 @@ int ZipEncNameDataSize(int32_t AKeyMode, int ANameLength)
 namespace {
 
 const QChar kBackslash(u'\\');
+
+// Whether a name without the UTF-8 flag would be read as CP437: every byte
+// above 0x7F maps to a character and back.
+bool ReadsBackAsOem(const QByteArray &ABytes)
+{
+    for (char c : ABytes)
+        if (uint8_t(c) >= 0x80 && !IsOemNameByte(uint8_t(c)))
+            return false;
+    return true;
+}
 const QChar kSlash(u'/');
 
 } // namespace
@@ -472,11 +482,7 @@ bool EncodeZipName(const QString &ARelPath, QByteArray &ABytes, bool &AUtf8, QSt
     if (HasEscapedBytes(name)) {
         // Not UTF-8: the raw bytes, unless they would read back as CP437;
         // then the UTF-8 flag, whose decoding keeps the bytes as they are.
-        bool oemLike = true;
-        for (char c : std::as_const(ABytes))
-            if (uint8_t(c) >= 0x80 && !IsOemNameByte(uint8_t(c)))
-                oemLike = false;
-        AUtf8 = oemLike;
+        AUtf8 = ReadsBackAsOem(ABytes);
         return true;
     }
     AUtf8 = true;
@@ -498,11 +504,7 @@ QString DecodeZipName(const QByteArray &ABytes, bool AUtf8)
     if (AUtf8) {
         result = DecodeFileName(ABytes);
     } else {
-        bool oem = true;
-        for (char c : ABytes)
-            if (uint8_t(c) >= 0x80 && !IsOemNameByte(uint8_t(c)))
-                oem = false;
-        result = oem ? QString::fromLatin1(OemToAnsiName(ABytes)) : DecodeFileName(ABytes);
+        result = ReadsBackAsOem(ABytes) ? QString::fromLatin1(OemToAnsiName(ABytes)) : DecodeFileName(ABytes);
     }
     result.replace(kSlash, kBackslash);
     return result;
