@@ -233,10 +233,4 @@ void TDecryptThread::Execute()
     Finish(RunThreadBody(*this, FSysErrMsg, [this] { return FCrypting ? DecryptFile() : PlainCopy(); }));
 }
 
-void TDecryptThread::Finish(int32_t ACode)
-{
-    TCopyThread::Finish(ACode);
-    DetachEncryption(FCrypting);
-}
-
 } // namespace vl

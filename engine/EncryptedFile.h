@@ -30,7 +30,6 @@ public:
 
 protected:
     void Execute() override;
-    void Finish(int32_t ACode) override;
 };
 
 } // namespace vl

@@ -241,15 +241,6 @@ int32_t RunThreadBody(TCopyThread &AThread, QString &AMessage, const std::functi
     return feWriteFile | ecError;
 }
 
-void DetachEncryption(TEncryption *&AEncryption)
-{
-    if (!AEncryption)
-        return;
-    AEncryption->Event = nullptr;
-    AEncryption->OnProgress = nullptr;
-    AEncryption = nullptr;
-}
-
 int32_t OpenReadShared(const QString &AName, std::unique_ptr<TStream> &AStream, QString &AMessage)
 {
     try {
@@ -300,12 +291,6 @@ void TGZipThread::Execute()
         }
         return result;
     }));
-}
-
-void TGZipThread::Finish(int32_t ACode)
-{
-    TCopyThread::Finish(ACode);
-    DetachEncryption(FCrypting);
 }
 
 int32_t TGZipThread::WriteGzHeader(TStream &AStream, const QString &AName, int32_t AKeyMode, uint32_t ATime)
@@ -550,12 +535,6 @@ TGUnZipThread::TGUnZipThread(const QString &ASourceName, const QString &ADestNam
 void TGUnZipThread::Execute()
 {
     Finish(RunThreadBody(*this, FSysErrMsg, [this] { return GunzipFile(); }));
-}
-
-void TGUnZipThread::Finish(int32_t ACode)
-{
-    TCopyThread::Finish(ACode);
-    DetachEncryption(FCrypting);
 }
 
 int32_t TGUnZipThread::GunzipFile()

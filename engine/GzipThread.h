@@ -68,12 +68,6 @@ bool ReadGzFileInfo(const QString &AFileName, TGzFileInfo &AInfo);
 // destination) and gives 0x105, so the finish step is always reached.
 int32_t RunThreadBody(TCopyThread &AThread, QString &AMessage, const std::function<int32_t()> &ABody);
 
-// Called at the end of Finish: the worker lets go of the caller's
-// encryption object before Done() becomes true, so the caller may free it
-// as soon as the thread is done (the thread object itself may be destroyed
-// later, by the worker's last reference).
-void DetachEncryption(TEncryption *&AEncryption);
-
 // Shared by the restores (gzip and encrypted files).
 // Opens a file for reading (others may read and write): 0, or 0x102
 // with the system's text in AMessage.
@@ -99,7 +93,6 @@ public:
 
 protected:
     void Execute() override;
-    void Finish(int32_t ACode) override;
     int32_t GzipFile();
     int32_t VerifyGzip();
     // The data of one zip entry or upload into sDest at its position.
@@ -118,7 +111,6 @@ public:
 
 protected:
     void Execute() override;
-    void Finish(int32_t ACode) override;
     int32_t GunzipFile();
     int32_t ReadGzSizes(TStream &AStream, int32_t &AKeyMode, int64_t &ACSize, int64_t &AUSize);
     int32_t CheckGzTrailer(TStream &AStream, int64_t AUSize);

@@ -336,12 +336,6 @@ void TUnZipThread::Execute()
     Finish(RunThreadBody(*this, FSysErrMsg, [this] { return UnzipFile(); }));
 }
 
-void TUnZipThread::Finish(int32_t ACode)
-{
-    TCopyThread::Finish(ACode);
-    DetachEncryption(FCrypting);
-}
-
 int32_t TUnZipThread::UnzipFile()
 {
     int32_t result = OpenSource();

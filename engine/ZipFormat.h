@@ -292,7 +292,6 @@ public:
 
 protected:
     void Execute() override;
-    void Finish(int32_t ACode) override;
     int32_t UnzipFile();
 };
 

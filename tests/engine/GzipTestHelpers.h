@@ -178,11 +178,6 @@ protected:
             result = VerifyEncrypted();
         Finish(result);
     }
-    void Finish(int32_t ACode) override
-    {
-        TCopyThread::Finish(ACode);
-        DetachEncryption(FCrypting);
-    }
     void DoProgress(TFileAction AAction, int64_t ACount, bool ASpeedLimit) override
     {
         if (OnStep)

@@ -72,11 +72,6 @@ protected:
         Data = dest.Data();
         Finish(code);
     }
-    void Finish(int32_t ACode) override
-    {
-        TCopyThread::Finish(ACode);
-        DetachEncryption(FCrypting);
-    }
 
 private:
     QByteArray FZip;
