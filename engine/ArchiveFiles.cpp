@@ -47,12 +47,6 @@ bool HasExtension(const QString &AFileName, const QString &AExt)
            && AFileName.at(AFileName.size() - AExt.size() - 1) != QLatin1Char('/');
 }
 
-uint32_t Le32(const QByteArray &b, int pos)
-{
-    const auto *p = reinterpret_cast<const uint8_t *>(b.constData()) + pos;
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 } // namespace
 
 bool IsGzFile(const QString &AFileName)

@@ -7,6 +7,7 @@
 #include "core/Translate.h"
 #include "core/XlFileUtils.h"
 #include "engine/Encryption.h"
+#include "engine/LittleEndian.h"
 #include "platform/FileNames.h"
 #include "platform/SysErrors.h"
 
@@ -34,33 +35,6 @@ constexpr int64_t kSizesOffset = 16; // the two sizes inside subfield 1
 constexpr int kMaxNameBytes = 65536;
 // A restore decrypts a .gze file of up to this size in memory.
 constexpr int64_t kRestoreMemoryLimit = 1048576;
-
-void PutLe16(uint8_t *p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void PutLe32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-
-void PutLe64(uint8_t *p, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-
-uint32_t GetLe16(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-
-uint32_t GetLe32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint64_t GetLe64(const uint8_t *p) { return uint64_t(GetLe32(p)) | uint64_t(GetLe32(p + 4)) << 32; }
 
 bool ReadExact(TStream &AStream, void *ABuffer, int64_t ACount)
 {

@@ -14,26 +14,6 @@ namespace vl {
 
 namespace {
 
-void SetLe32(QByteArray &b, int pos, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[pos + i] = char((v >> (8 * i)) & 0xFF);
-}
-
-QByteArray Le32Bytes(uint32_t v)
-{
-    QByteArray b(4, '\0');
-    SetLe32(b, 0, v);
-    return b;
-}
-
-QByteArray Le64Bytes(uint64_t v)
-{
-    QByteArray b = Le32Bytes(uint32_t(v));
-    b.append(Le32Bytes(uint32_t(v >> 32)));
-    return b;
-}
-
 int32_t CipherFailure(TOpResult AResult, int32_t AError)
 {
     return AResult == TOpResult::orUserBreak ? feTerminated : AError;
@@ -131,14 +111,14 @@ int32_t TGZipThread::ZipFile(bool ACompress)
     const int64_t end = sDest->Position();
     if (!ae2) {
         seek(14);
-        put(Le32Bytes(crc));
+        put(LeBytes32(crc));
     }
     if (zip64) {
         seek(kZipLocalHeaderSize + name.size() + 4);
-        put(Le64Bytes(usize) + Le64Bytes(csize));
+        put(LeBytes64(usize) + LeBytes64(csize));
     } else {
         seek(18);
-        put(Le32Bytes(uint32_t(csize)) + Le32Bytes(uint32_t(usize)));
+        put(LeBytes32(uint32_t(csize)) + LeBytes32(uint32_t(usize)));
     }
     seek(end);
 
@@ -157,9 +137,9 @@ int32_t TGZipThread::ZipFile(bool ACompress)
         // only the sizes that need it (possibly none).
         QByteArray data;
         if (usize >= kZip32Limit)
-            data.append(Le64Bytes(usize));
+            data.append(LeBytes64(usize));
         if (csize >= kZip32Limit)
-            data.append(Le64Bytes(csize));
+            data.append(LeBytes64(csize));
         centralExtra = MakeZipExtraField(kZipExtraZip64, data);
     }
     centralExtra.append(aesExtra);

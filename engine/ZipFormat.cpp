@@ -14,41 +14,6 @@ namespace vl {
 
 namespace {
 
-void PutLe16(QByteArray &b, uint32_t v)
-{
-    b.append(char(v & 0xFF));
-    b.append(char((v >> 8) & 0xFF));
-}
-
-void PutLe32(QByteArray &b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-}
-
-void PutLe64(QByteArray &b, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-}
-
-uint16_t Le16(const QByteArray &b, int pos)
-{
-    const auto *p = reinterpret_cast<const uint8_t *>(b.constData()) + pos;
-    return uint16_t(p[0] | p[1] << 8);
-}
-
-uint32_t Le32(const QByteArray &b, int pos)
-{
-    const auto *p = reinterpret_cast<const uint8_t *>(b.constData()) + pos;
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-uint64_t Le64(const QByteArray &b, int pos)
-{
-    return uint64_t(Le32(b, pos)) | uint64_t(Le32(b, pos + 4)) << 32;
-}
-
 } // namespace
 
 // ---- Records ----

@@ -9,6 +9,7 @@
 #include "core/Stream.h"
 #include "engine/ArchiveFiles.h"
 #include "engine/ExtFileTools.h"
+#include "engine/LittleEndian.h"
 
 #include <QByteArray>
 #include <QString>

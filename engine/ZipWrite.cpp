@@ -47,27 +47,6 @@ private:
     std::shared_ptr<TStream> FStream;
 };
 
-void Put32(QByteArray &b, int pos, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[pos + i] = char((v >> (8 * i)) & 0xFF);
-}
-
-QByteArray Le32(uint32_t v)
-{
-    QByteArray b(4, '\0');
-    Put32(b, 0, v);
-    return b;
-}
-
-QByteArray Le64(uint64_t v)
-{
-    QByteArray b(8, '\0');
-    for (int i = 0; i < 8; ++i)
-        b[i] = char((v >> (8 * i)) & 0xFF);
-    return b;
-}
-
 bool IsCode5or7(int32_t code)
 {
     const int32_t n = ErrorNumber(code);
@@ -342,7 +321,7 @@ TZipWrite::TZipWrite(const QString &ZipName, const QString &BasicDirectory, int6
     fMaxSize = AMaxSize;
     FBaseDir = WithTrailingDelimiter(BasicDirectory);
     if (fMaxSize > 0)
-        WriteBytes(Le32(kZipSpanSignature));
+        WriteBytes(LeBytes32(kZipSpanSignature));
 } catch (const EExtFileStreamError &e) {
     throw EZipError(GuardedFormat(Tr("Error creating \"%s\""), ZipName), feCreateFile | ecError, e.Message());
 } catch (const EWriteFileStreamError &e) {
@@ -667,11 +646,11 @@ void TZipWrite::DoAddFile(const QString &SourceName, const QString &FileName, co
 
         const auto complete = [&] {
             if (!FEncrypt || !ae2)
-                PatchBytes(offset + 14, Le32(crc));
+                PatchBytes(offset + 14, LeBytes32(crc));
             if (zip64)
-                PatchBytes(offset + kZipLocalHeaderSize + name.size() + 4, Le64(uint64_t(usize)) + Le64(uint64_t(csize)));
+                PatchBytes(offset + kZipLocalHeaderSize + name.size() + 4, LeBytes64(uint64_t(usize)) + LeBytes64(uint64_t(csize)));
             else
-                PatchBytes(offset + 18, Le32(uint32_t(csize)) + Le32(uint32_t(usize)));
+                PatchBytes(offset + 18, LeBytes32(uint32_t(csize)) + LeBytes32(uint32_t(usize)));
         };
         // A file that changed between listing and reading must still fit
         // the header decided above.
@@ -874,7 +853,7 @@ void TZipWrite::AddStream(std::unique_ptr<TStream> ASource, const QString &AName
                 sysMsg = Tr("The stream is too large for an entry without zip64 fields.");
                 code = feSizeMismatch | ecError;
             } else {
-                PatchBytes(offset + 14, Le32(crc) + Le32(uint32_t(csize)) + Le32(uint32_t(usize)));
+                PatchBytes(offset + 14, LeBytes32(crc) + LeBytes32(uint32_t(csize)) + LeBytes32(uint32_t(usize)));
             }
         }
     } catch (const EWriteFileStreamError &e) {
