@@ -409,6 +409,17 @@ void TZipWrite::ReadFindData(const QString &SourceName, TFindData &FileData)
     }
 }
 
+void TZipWrite::StartSegmentFor(int64_t AHeaderSize, const QString &AError)
+{
+    int32_t code = 0;
+    if (CheckSegment(AHeaderSize))
+        code = NewSegment();
+    if (code != 0) {
+        FErrorFlag = IsCode5or7(code);
+        throw EZipError(AError, code | ecError, LastSystemErrorText());
+    }
+}
+
 uint16_t TZipWrite::EncodeEntryName(const QString &ARelName, const QString &AError, QByteArray &AName,
                                     QByteArray &AEncName)
 {
@@ -466,13 +477,7 @@ void TZipWrite::AddDir(const QString &DirName)
     lh.NameLength = uint16_t(name.size());
     lh.ExtraLength = uint16_t(extra.size());
 
-    int32_t code = 0;
-    if (CheckSegment(kZipLocalHeaderSize + name.size() + extra.size()))
-        code = NewSegment();
-    if (code != 0) {
-        FErrorFlag = IsCode5or7(code);
-        throw EZipError(err, code | ecError, LastSystemErrorText());
-    }
+    StartSegmentFor(kZipLocalHeaderSize + name.size() + extra.size(), err);
     const int64_t offset = FStream->Position();
     try {
         WriteBytes(EncodeZipLocalHeader(lh) + name + extra);
@@ -617,13 +622,8 @@ void TZipWrite::DoAddFile(const QString &SourceName, const QString &FileName, co
         extra += MakeZipExtraField(kZipExtraEncName, encName);
 
     // Step 5: the segment.
+    StartSegmentFor(kZipLocalHeaderSize + name.size() + extra.size(), err);
     int32_t code = 0;
-    if (CheckSegment(kZipLocalHeaderSize + name.size() + extra.size()))
-        code = NewSegment();
-    if (code != 0) {
-        FErrorFlag = IsCode5or7(code);
-        throw EZipError(err, code | ecError, LastSystemErrorText());
-    }
     const int64_t offset = FStream->Position();
     const int32_t headerSegment = FCurSeg;
     const int32_t headerNumSeg = FNumSeg;

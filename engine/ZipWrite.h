@@ -254,6 +254,9 @@ private:
     // The stored name of a new entry (refused with EZipError when it cannot
     // be stored) and its flags; with encrypted names a placeholder, the
     // enciphered name in AEncName.
+    // Opens a new segment when a local header of AHeaderSize bytes does not
+    // fit into the current one; EZipError when that fails.
+    void StartSegmentFor(int64_t AHeaderSize, const QString &AError);
     uint16_t EncodeEntryName(const QString &ARelName, const QString &AError, QByteArray &AName, QByteArray &AEncName);
     void DoAddFile(const QString &SourceName, const QString &FileName, const TFindData &FileData, int32_t &ARatio,
                    bool ACompress);
