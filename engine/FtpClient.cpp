@@ -179,6 +179,12 @@ bool ParseUnixLine(const QString &ALine, TFtpListItem &AItem, TDateTime AToday)
         if (name.isEmpty())
             return false;
         TDateTime when = 0;
+        TDateParts p;
+        p.Year = year;
+        p.Month = month;
+        p.Day = day;
+        p.Hour = hour;
+        p.Minute = minute;
         if (timeForm) {
             // Listed with a time of day: within the last half year, so the
             // latest year that does not lie in the future.
@@ -187,12 +193,7 @@ bool ParseUnixLine(const QString &ALine, TFtpListItem &AItem, TDateTime AToday)
             bool found = false;
             for (int y = thisYear; y >= thisYear - 8 && !found; --y) {
                 TDateTime v;
-                TDateParts p;
                 p.Year = y;
-                p.Month = month;
-                p.Day = day;
-                p.Hour = hour;
-                p.Minute = minute;
                 if (TryEncodeDateTime(p, v) && v <= today + 1) {
                     when = v;
                     found = true;
@@ -200,15 +201,8 @@ bool ParseUnixLine(const QString &ALine, TFtpListItem &AItem, TDateTime AToday)
             }
             if (!found)
                 return false;
-        } else {
-            TDateParts p;
-            p.Year = year;
-            p.Month = month;
-            p.Day = day;
-            p.Hour = hour;
-            p.Minute = minute;
-            if (!TryEncodeDateTime(p, when))
-                return false;
+        } else if (!TryEncodeDateTime(p, when)) {
+            return false;
         }
         const QChar kind = t[0].Text[0];
         TFtpListItem item;
@@ -278,6 +272,16 @@ QString Chomp(const QString &ALine)
 }
 
 } // namespace
+
+bool ParseFtpTimeStamp(const QString &AText, TDateTime &AValue)
+{
+    return ParseStamp(AText, AValue);
+}
+
+TDateTime FtpUtcToLocal(TDateTime AUtc)
+{
+    return UtcToLocal(AUtc);
+}
 
 // ---- listing parsers -----------------------------------------------------
 
@@ -561,6 +565,7 @@ void TFtpClient::Connect()
             else if (UseTLS == TUseTls::utUseRequireTLS)
                 ThrowReply(code);
         }
+        BeforeLogin();
         const TIdFtpProxyType proxy = ProxySettings.ProxyType;
         if (UseHOST && (proxy == TIdFtpProxyType::fpcmNone || proxy == TIdFtpProxyType::fpcmHttpProxyWithFtp))
             SendCmd(QStringLiteral("HOST ") + Host); // a server without virtual hosts may refuse it
@@ -911,7 +916,7 @@ void TFtpClient::AbandonData()
     FControl->Close();
 }
 
-int32_t TFtpClient::Put(TStream &ASource, const QString &AName, bool AAppend)
+int32_t TFtpClient::Transfer(const QString &ACommand, const std::function<void(TSocket &)> &AMoveData)
 {
     FAbort = false;
     if (NATKeepAliveUse)
@@ -925,8 +930,23 @@ int32_t TFtpClient::Put(TStream &ASource, const QString &AName, bool AAppend)
         }
     } keepAliveOff {this};
 
-    TSocket &data = OpenData((AAppend ? QStringLiteral("APPE ") : QStringLiteral("STOR ")) + AName);
+    TSocket &data = OpenData(ACommand);
     try {
+        AMoveData(data);
+    } catch (...) {
+        AbandonData();
+        if (FAbort)
+            throw ENetError(TKind::SocketError, QStringLiteral("Transfer aborted"));
+        throw;
+    }
+    CloseData();
+    FControl->ReadTimeout = ReadTimeout;
+    return ReadReply();
+}
+
+int32_t TFtpClient::Put(TStream &ASource, const QString &AName, bool AAppend)
+{
+    return Transfer((AAppend ? QStringLiteral("APPE ") : QStringLiteral("STOR ")) + AName, [&](TSocket &data) {
         QByteArray buffer(kDataBlock, '\0');
         int64_t total = 0;
         for (;;) {
@@ -941,33 +961,12 @@ int32_t TFtpClient::Put(TStream &ASource, const QString &AName, bool AAppend)
                 OnWork(true, total);
         }
         data.FinishWriting();
-    } catch (...) {
-        AbandonData();
-        if (FAbort)
-            throw ENetError(TKind::SocketError, QStringLiteral("Transfer aborted"));
-        throw;
-    }
-    CloseData();
-    FControl->ReadTimeout = ReadTimeout;
-    return ReadReply();
+    });
 }
 
 int32_t TFtpClient::Get(const QString &AName, TStream &ADest)
 {
-    FAbort = false;
-    if (NATKeepAliveUse)
-        FControl->SetKeepAlive(true, NATKeepAliveIdleTimeMS, NATKeepAliveIntervalMS);
-    struct TKeepAliveOff {
-        TFtpClient *Self;
-        ~TKeepAliveOff()
-        {
-            if (Self->NATKeepAliveUse)
-                Self->FControl->SetKeepAlive(false, 0, 0);
-        }
-    } keepAliveOff {this};
-
-    TSocket &data = OpenData(QStringLiteral("RETR ") + AName);
-    try {
+    return Transfer(QStringLiteral("RETR ") + AName, [&](TSocket &data) {
         QByteArray buffer(kDataBlock, '\0');
         int64_t total = 0;
         for (;;) {
@@ -980,15 +979,7 @@ int32_t TFtpClient::Get(const QString &AName, TStream &ADest)
             if (OnWork)
                 OnWork(false, total);
         }
-    } catch (...) {
-        AbandonData();
-        if (FAbort)
-            throw ENetError(TKind::SocketError, QStringLiteral("Transfer aborted"));
-        throw;
-    }
-    CloseData();
-    FControl->ReadTimeout = ReadTimeout;
-    return ReadReply();
+    });
 }
 
 QByteArray TFtpClient::ReceiveText(const QString &ACommand)

@@ -25,7 +25,6 @@
 
 namespace vl {
 
-enum class TUseTls { utNoTLSSupport, utUseImplicitTLS, utUseRequireTLS, utUseExplicitTLS };
 enum class TDataPortProtection { ftpdpsClear, ftpdpsPrivate };
 enum class TIpVersion { Id_IPv4, Id_IPv6 };
 enum class TFtpTextEncoding { UTF8, Latin1, ASCII };
@@ -67,6 +66,11 @@ bool ParseMlsdLine(const QString &ALine, TFtpListItem &AItem);
 // a zone count as the server's local time (taken as UTC); AToday fixes
 // the year of entries listed with a time of day (for tests).
 bool ParseListLine(const QString &ALine, TFtpListItem &AItem, TDateTime AToday = 0);
+// "YYYYMMDDHHMMSS[.fff]" of MLSD facts and MDTM replies; false for other
+// texts.
+bool ParseFtpTimeStamp(const QString &AText, TDateTime &AValue);
+// A UTC date-time as local time; 0 when it cannot be converted.
+TDateTime FtpUtcToLocal(TDateTime AUtc);
 
 class TFtpClient {
 public:
@@ -108,8 +112,8 @@ public:
 
     // Connects, negotiates TLS as UseTLS asks (utUseExplicitTLS goes on
     // without TLS when the server refuses AUTH TLS; utUseRequireTLS fails
-    // then), logs in, reads the feature list, calls AfterLogin and
-    // switches to binary. Raises ENetError.
+    // then), calls BeforeLogin, logs in, reads the feature list, calls
+    // AfterLogin and switches to binary. Raises ENetError.
     void Connect();
     // QUIT when connected (errors ignored), then closes.
     void Disconnect();
@@ -182,6 +186,9 @@ public:
     std::function<void(bool AWrite, int64_t ACount)> OnWork;
 
 protected:
+    // Called once TLS is settled, before HOST and the login: raising ends
+    // the connect before the account goes out.
+    virtual void BeforeLogin() {}
     // Called after a successful login, before TYPE I.
     virtual void AfterLogin() {}
 
@@ -204,6 +211,11 @@ private:
     // Breaks the data connection after a failure and reads (briefly) the
     // server's reply, so the control connection stays usable if it can.
     void AbandonData();
+    // A file transfer: ACommand's data connection handed to AMoveData, then
+    // the final reply. Keep-alive probes guard the idle control connection
+    // meanwhile when asked for; a failed data phase is abandoned and, after
+    // AbortIo, raises "Transfer aborted".
+    int32_t Transfer(const QString &ACommand, const std::function<void(TSocket &)> &AMoveData);
     QByteArray ReceiveText(const QString &ACommand);
     int32_t DataTimeout() const { return TransferTimeout > 0 ? TransferTimeout : ReadTimeout; }
 

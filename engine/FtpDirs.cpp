@@ -32,51 +32,63 @@ bool IsDotName(const QString &AName)
 }
 
 // "YYYYMMDDHHMMSS[.fff]" as a date-time; false when it is none.
-bool ParseMdtmTime(const QString &AText, TDateTime &AValue)
-{
-    if (AText.length() < 14)
-        return false;
-    for (int i = 0; i < 14; ++i)
-        if (!AText.at(i).isDigit())
-            return false;
-    TDateParts p;
-    p.Year = AText.mid(0, 4).toInt();
-    p.Month = AText.mid(4, 2).toInt();
-    p.Day = AText.mid(6, 2).toInt();
-    p.Hour = AText.mid(8, 2).toInt();
-    p.Minute = AText.mid(10, 2).toInt();
-    p.Second = AText.mid(12, 2).toInt();
-    if (AText.length() > 15 && AText.at(14) == QLatin1Char('.')) {
-        QString frac = AText.mid(15, 3);
-        while (frac.length() < 3)
-            frac += QLatin1Char('0');
-        bool ok = false;
-        const int ms = frac.toInt(&ok);
-        if (ok)
-            p.MSec = ms;
-    }
-    return TryEncodeDateTime(p, AValue);
-}
 
-TDateTime UtcToLocal(TDateTime AUtc)
-{
-    TFileTime ft = 0;
-    if (!UtcDateTimeToFileTime(ft, AUtc))
-        return AUtc;
-    TDateTime local = 0;
-    return TryFileTimeToLocalDateTime(ft, local) ? local : AUtc;
-}
 
-// Marks a reconnect in progress for its lifetime.
-class TFlagGuard {
+
+// Puts a value back on every way out.
+template <typename T>
+class TRestore {
 public:
-    explicit TFlagGuard(bool &AFlag) : FFlag(AFlag), FOld(AFlag) { FFlag = true; }
-    ~TFlagGuard() { FFlag = FOld; }
+    explicit TRestore(T &AValue) : FValue(AValue), FOld(AValue) {}
+    ~TRestore() { FValue = FOld; }
+    TRestore(const TRestore &) = delete;
+    TRestore &operator=(const TRestore &) = delete;
+    const T &Old() const { return FOld; }
 
 private:
-    bool &FFlag;
-    bool FOld;
+    T &FValue;
+    T FOld;
 };
+
+// The path quoted at the start of a reply line ("" inside stands for ").
+QString QuotedPathOfReply(const QString &ALine)
+{
+    QString path;
+    for (qsizetype i = 1; i < ALine.length(); ++i) {
+        if (ALine.at(i) == QLatin1Char('"')) {
+            if (i + 1 >= ALine.length() || ALine.at(i + 1) != QLatin1Char('"'))
+                break;
+            ++i;
+        }
+        path += ALine.at(i);
+    }
+    return path;
+}
+
+// Enters ADName for DeleteTree and DeleteEmptyDirs (nothing to do for an
+// empty name). While they work below it, ACurrentDir (CurrentDir) names the
+// directory entered, so that a reconnect (a failing PWD or listing) comes
+// back there and not to the caller's directory, where a directory of the
+// same name may be. A failure goes back to AStart and gives false.
+bool EnterTreeDir(TExtFtp &AFtp, QString &ACurrentDir, const QString &ADName, const QString &AStart)
+{
+    if (ADName.isEmpty())
+        return true;
+    try {
+        AFtp.FtpChangeDir(ADName);
+        if (AFtp.ReadCurrentDir(ACurrentDir))
+            return true;
+    } catch (const ENetError &e) {
+        AFtp.SetIndyError(e.Message);
+    }
+    if (!AStart.isEmpty()) {
+        try {
+            AFtp.FtpChangeDir(AStart);
+        } catch (const ENetError &) {
+        }
+    }
+    return false;
+}
 
 } // namespace
 
@@ -177,7 +189,7 @@ TDateTime TExtFtp::GetModTime(const QString &AFileName, bool AsGMT)
         return 0;
     }
     TDateTime t = 0;
-    if (!ParseMdtmTime(LastReplyFirstLine().trimmed(), t))
+    if (!ParseFtpTimeStamp(LastReplyFirstLine().trimmed(), t))
         return 0;
     if (AsGMT)
         return t;
@@ -188,7 +200,7 @@ TDateTime TExtFtp::GetModTime(const QString &AFileName, bool AsGMT)
                   || FeatureIndex(QStringLiteral("MDTM YYYYMMDDHHMMSS[+-TZ] filename")) > 0
                   || ServerDescription().startsWith(QStringLiteral("Serv-U "))
                   || ServerDescription().startsWith(QStringLiteral("BPFTP Server "));
-    return utc ? UtcToLocal(t) : t;
+    return utc ? FtpUtcToLocal(t) : t;
 }
 
 TDateTime TExtFtp::GetTimeStamp(const TFileList &AFileList, const QString &FName, bool AsGMT)
@@ -262,6 +274,10 @@ bool TExtFtp::DeleteFile(const QString &FName, bool InitListing)
     for (;;) {
         try {
             Delete(name);
+            // A reconnect on the way has listed the directory again, still
+            // with the file.
+            if (InitListing)
+                fValidDirectoryListing = false;
             return true;
         } catch (const ENetError &e) {
             SetIndyError(e.Message);
@@ -291,8 +307,11 @@ int32_t TExtFtp::DeleteSubDirFile(const QString &ADir, const QString &FName)
     try {
         FtpChangeDir(ADir);
         entered = true;
+        // CurrentDir names the subdirectory while we are in it: a reconnect
+        // during the listing must come back here, not to the directory we
+        // came from, where a file of the same name would be deleted.
         TFileList files;
-        if (GetFileList(files)) {
+        if (ReadCurrentDir(fCurrentDir) && GetFileList(files)) {
             const int32_t i = files.IndexOf(ListKey(FName));
             if (i < 0) {
                 result = 2;
@@ -310,6 +329,7 @@ int32_t TExtFtp::DeleteSubDirFile(const QString &ADir, const QString &FName)
     }
     if (entered) {
         fValidDirectoryListing = false;
+        fCurrentDir = back;
         try {
             FtpChangeDir(back);
         } catch (const ENetError &e) {
@@ -345,6 +365,10 @@ bool TExtFtp::RenameFile(const QString &OldName, const QString &NewName, bool In
     for (;;) {
         try {
             Rename(from, to);
+            // A reconnect on the way has listed the directory again, still
+            // with the old name.
+            if (InitListing)
+                fValidDirectoryListing = false;
             return true;
         } catch (const ENetError &e) {
             SetIndyError(e.Message);
@@ -501,11 +525,10 @@ int32_t TExtFtp::ChangeToNewDir(const QString &DName)
     QString t = DName;
     if (code == 257 || code == 250 || code == 200) {
         // Only a reply that begins with the quoted path names the new
-        // directory.
-        const qsizetype last = line.lastIndexOf(QLatin1Char('"'));
-        if (line.startsWith(QLatin1Char('"')) && last > 0) {
-            QString q = line.left(last + 1);
-            t = q.mid(1, q.length() - 2).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        // directory; text after its closing quote (which may quote more)
+        // is no part of it.
+        if (line.startsWith(QLatin1Char('"')) && line.lastIndexOf(QLatin1Char('"')) > 0) {
+            t = QuotedPathOfReply(line);
             if (t.isEmpty() || t.contains(QChar(0xFFFD)) || !t.startsWith(fCurrentDir, Qt::CaseInsensitive))
                 t = DName;
         }
@@ -620,20 +643,9 @@ bool TExtFtp::DeleteEmptyDirs(const QString &DName, bool DelRoot, int32_t &ADCou
 {
     fValidDirectoryListing = false;
     const QString start = GetCurrentDir();
-    if (!DName.isEmpty()) {
-        try {
-            FtpChangeDir(DName);
-        } catch (const ENetError &e) {
-            SetIndyError(e.Message);
-            if (!start.isEmpty()) {
-                try {
-                    FtpChangeDir(start);
-                } catch (const ENetError &) {
-                }
-            }
-            return false;
-        }
-    }
+    TRestore<QString> outer(fCurrentDir);
+    if (!EnterTreeDir(*this, fCurrentDir, DName, start))
+        return false;
     List();
     QStringList subDirs;
     for (const TFtpListItem &item : ListResult())
@@ -659,6 +671,7 @@ bool TExtFtp::DeleteEmptyDirs(const QString &DName, bool DelRoot, int32_t &ADCou
                     ++count;
         }
         fValidDirectoryListing = false;
+        fCurrentDir = outer.Old();
         try {
             ChangeDirUp();
         } catch (const ENetError &e) {
@@ -679,20 +692,9 @@ bool TExtFtp::DeleteTree(const QString &DName, bool DelRoot, int32_t &FCount)
 {
     fValidDirectoryListing = false;
     const QString start = GetCurrentDir();
-    if (!DName.isEmpty()) {
-        try {
-            FtpChangeDir(DName);
-        } catch (const ENetError &e) {
-            SetIndyError(e.Message);
-            if (!start.isEmpty()) {
-                try {
-                    FtpChangeDir(start);
-                } catch (const ENetError &) {
-                }
-            }
-            return false;
-        }
-    }
+    TRestore<QString> outer(fCurrentDir);
+    if (!EnterTreeDir(*this, fCurrentDir, DName, start))
+        return false;
     List();
     QStringList files, subDirs;
     for (const TFtpListItem &item : ListResult()) {
@@ -720,6 +722,7 @@ bool TExtFtp::DeleteTree(const QString &DName, bool DelRoot, int32_t &FCount)
     }
     if (!DName.isEmpty()) {
         fValidDirectoryListing = false;
+        fCurrentDir = outer.Old();
         try {
             ChangeDirUp();
         } catch (const ENetError &e) {
@@ -735,6 +738,7 @@ bool TExtFtp::DeleteTree(const QString &DName, bool DelRoot, int32_t &FCount)
 int32_t TExtFtp::DirFiles(const QString &DName)
 {
     const QString d = ModifyName(DName);
+    const QString outer = fCurrentDir;
     if (!d.isEmpty()) {
         try {
             FtpChangeDir(d);
@@ -744,7 +748,9 @@ int32_t TExtFtp::DirFiles(const QString &DName)
         }
     }
     int32_t count = 0;
-    if (RefreshListing()) {
+    // CurrentDir names this directory while we list it, so that a
+    // reconnect comes back here (as in EnterTreeDir).
+    if ((d.isEmpty() || ReadCurrentDir(fCurrentDir)) && RefreshListing()) {
         for (const TFtpListItem &item : ListResult())
             if (item.ItemType != TFtpItemType::ditDirectory && !IsDotName(item.FileName))
                 ++count;
@@ -755,6 +761,7 @@ int32_t TExtFtp::DirFiles(const QString &DName)
     }
     // Also after a failed listing: the caller goes on where it was.
     if (!d.isEmpty()) {
+        fCurrentDir = outer;
         try {
             ChangeOneDirUp();
         } catch (const std::exception &) {

@@ -4,14 +4,8 @@
 
 #include "core/Format.h"
 #include "core/PathUtils.h"
-#include "core/TextEncoding.h"
-#include "core/XlFileUtils.h"
-
-#include <QDateTime>
-#include <QFile>
 
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 namespace vl {
@@ -22,64 +16,20 @@ namespace vl {
 // the log file while the log is switched on. Pass phrases never reach the
 // file: the socket masks the PASS line, and PASS/ACCT lines are masked here
 // once more in case a caller sends them raw.
-class TFtpLogFile : public TProtocolSink {
+class TFtpLogFile : public TProtocolLogFile {
 public:
-    explicit TFtpLogFile(const QString &AFileName) : FFileName(AFileName) {}
+    using TProtocolLogFile::TProtocolLogFile;
 
-    void SetFileName(const QString &AValue)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        if (AValue == FFileName)
-            return;
-        FFile.close();
-        FFileName = AValue;
-    }
-    void SetActive(bool AValue)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FActive = AValue;
-        if (!AValue)
-            FFile.close();
-    }
-
-    void Sent(const QByteArray &ALine) override { Write("Sent", Masked(ALine)); }
-    void Received(const QByteArray &ALine) override { Write("Recv", ALine); }
-    void Status(const QString &AText) { Write("Stat", AText.toUtf8()); }
     void Error(const QString &AText) { Write("Err ", AText.toUtf8()); }
 
-private:
-    static QByteArray Masked(const QByteArray &ALine)
+protected:
+    QByteArray Masked(const QByteArray &ALine) const override
     {
         for (const char *cmd : {"PASS ", "ACCT "})
             if (ALine.size() > 5 && ALine.left(5).toUpper() == cmd)
                 return ALine.left(5) + "***";
         return ALine;
     }
-
-    void Write(const char *ATag, const QByteArray &AText)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        if (!FActive || FFileName.isEmpty())
-            return;
-        if (!FFile.isOpen()) {
-            FFile.setFileName(FFileName);
-            if (!FFile.open(QIODevice::WriteOnly | QIODevice::Append))
-                return;
-        }
-        QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
-        line += ' ';
-        line += ATag;
-        line += ": ";
-        line += AText;
-        line += '\n';
-        FFile.write(line);
-        FFile.flush();
-    }
-
-    std::mutex FLock;
-    QString FFileName;
-    QFile FFile;
-    bool FActive = false;
 };
 
 // ---- Free helpers ----------------------------------------------------------
@@ -116,17 +66,6 @@ int32_t CompareTimeStamps(TDateTime ARemote, TDateTime ALocal, int32_t ADelta)
     return 2;
 }
 
-namespace {
-
-QByteArray PasswordBytes(const QString &APassword)
-{
-    bool ok = true;
-    const QByteArray b = EncodeWindows1252(APassword, &ok);
-    return ok ? b : APassword.toUtf8();
-}
-
-} // namespace
-
 // ---- Construction ----------------------------------------------------------
 
 TExtFtp::TExtFtp() : TExtFtp(QString(), QString(), QString(), QString(), QByteArray()) {}
@@ -144,16 +83,9 @@ TExtFtp::TExtFtp(const QString &APath, const QString &ARoot, const QString &ACer
     fIdLogFile = std::make_unique<TFtpLogFile>(fLogName);
     SetProtocolSink(fIdLogFile.get());
     fCertPwd = APwd;
-    if (!ARoot.isEmpty() && !ACert.isEmpty() && !AKey.isEmpty()) {
-        const QString dir = APath.isEmpty() ? QString() : WithTrailingDelimiter(APath);
-        const QString root = dir + ARoot, cert = dir + ACert, key = dir + AKey;
-        if (XlFileExists(root, true) && XlFileExists(cert, true) && XlFileExists(key, true)) {
-            fRoot = root;
-            fCert = cert;
-            fKey = key;
-            fTlsContext = MakeTlsContext();
-            fTLS = fTlsContext != nullptr;
-        }
+    if (FindTlsFiles(APath, ARoot, ACert, AKey, fRoot, fCert, fKey)) {
+        fTlsContext = MakeTlsContext();
+        fTLS = fTlsContext != nullptr;
     }
     OnVerifyPeer = [this](const TPeerCertificate &ACertificate) { return VerifyPeerHandler(ACertificate); };
     GetEncoding();
@@ -176,12 +108,7 @@ std::shared_ptr<TTlsContext> TExtFtp::MakeTlsContext()
 
 QByteArray TExtFtp::SSLPasswordHandler()
 {
-    if (OnSSLPassword) {
-        QString pwd;
-        OnSSLPassword(pwd);
-        return PasswordBytes(pwd);
-    }
-    return fCertPwd;
+    return ClientKeyPassword(OnSSLPassword, fCertPwd);
 }
 
 void TExtFtp::CreateIOHandler()
@@ -461,6 +388,23 @@ bool TExtFtp::VerifyPeerHandler(const TPeerCertificate &ACert)
     return ok;
 }
 
+void TExtFtp::BeforeLogin()
+{
+    if (ControlIsTls())
+        return; // the handshake has judged the certificate
+    // No TLS, so no certificate: a task that asked for TLS with a check (the
+    // server refused AUTH TLS, or someone on the way stripped it) and a
+    // reconnect after a checked connect are refused before the password
+    // goes out in the clear. A plain-FTP task's check decides on empty
+    // details.
+    const bool refused = fVerifyThisConnect ? fSecureMode > 0 || !JudgeCertificate()
+                                            : !fAcceptedFingerprint.isEmpty();
+    if (refused) {
+        fCertRefused = true;
+        throw ENetError(ENetError::TKind::Protocol, QStringLiteral("Error verifying server certificate"));
+    }
+}
+
 bool TExtFtp::DoConnect(int32_t NRepeat, bool Verify)
 {
     fIdError.clear();
@@ -517,20 +461,8 @@ bool TExtFtp::DoConnect(int32_t NRepeat, bool Verify)
     }
     if (UseTLS == TUseTls::utUseExplicitTLS && !ControlIsTls())
         DataPortProtection = TDataPortProtection::ftpdpsClear;
-    if (fVerifyThisConnect) {
-        // The handshake has judged a certificate; without TLS there was
-        // none, and the check decides on empty details.
-        if (!ControlIsTls() && !JudgeCertificate()) {
-            try {
-                Disconnect();
-            } catch (...) {
-            }
-            fIdError = QStringLiteral("Error verifying server certificate");
-            LogError(QStringLiteral("Reported error: ") + fIdError);
-            return false;
-        }
+    if (fVerifyThisConnect)
         fAcceptedFingerprint = fFingerPrint;
-    }
     try {
         if (fForceUtf8) {
             ForceEncoding(TFtpEncoding::feUtf8, fUseOpts);
@@ -551,16 +483,6 @@ bool TExtFtp::DoConnect(int32_t NRepeat, bool Verify)
 }
 
 namespace {
-// Marks a reconnect in progress for its lifetime.
-class TFlagGuard {
-public:
-    explicit TFlagGuard(bool &AFlag) : FFlag(AFlag), FOld(AFlag) { FFlag = true; }
-    ~TFlagGuard() { FFlag = FOld; }
-
-private:
-    bool &FFlag;
-    bool FOld;
-};
 } // namespace
 
 bool TExtFtp::ReConnect(const QString &Dir, bool Check, bool UpdateList)

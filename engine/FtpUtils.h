@@ -136,7 +136,6 @@ int32_t CompareTimeStamps(TDateTime ARemote, TDateTime ALocal, int32_t ADelta);
 
 enum class TFtpEncoding { feASCII, fe8Bit, feUtf8 };
 
-using TGetPassword = std::function<void(QString &APassword)>;
 using TConfirmPeerCert = std::function<bool(const TCerticateInfo &ACertInfo)>;
 
 // Result codes of the transfers (number and class).
@@ -153,7 +152,21 @@ inline constexpr int32_t ftpReadTimeout = 0x11D;
 // Reconnects of one operation before it gives up.
 inline constexpr int32_t kFtpMaxReconnects = 3;
 
-class TFtpLogFile; // the protocol log (engine/FtpUtils.cpp)
+class TFtpLogFile;
+
+// Sets a flag for its lifetime and gives it back its old value (marks a
+// reconnect in progress).
+class TFlagGuard {
+public:
+    explicit TFlagGuard(bool &AFlag) : FFlag(AFlag), FOld(AFlag) { FFlag = true; }
+    ~TFlagGuard() { FFlag = FOld; }
+    TFlagGuard(const TFlagGuard &) = delete;
+    TFlagGuard &operator=(const TFlagGuard &) = delete;
+
+private:
+    bool &FFlag;
+    bool FOld;
+}; // the protocol log (engine/FtpUtils.cpp)
 
 // ---- The client ----------------------------------------------------------
 
@@ -283,6 +296,9 @@ public:
     int32_t Fill(const QString &ASourceFile, TStream &ADest);
 
 protected:
+    // A connect that must judge a certificate but has no TLS on the control
+    // channel is decided here, before the account goes out.
+    void BeforeLogin() override;
     void AfterLogin() override;
 
 private:

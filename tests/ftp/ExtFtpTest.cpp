@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 
 namespace vl {
 namespace {
@@ -571,15 +572,24 @@ TEST_P(ExtFtpOps, RemoteTimes)
     const TDateTime utc = FileTimeToUtcDateTime(ft);
     EXPECT_NEAR(Ftp->GetTimeStamp(u"t.bin"_s, true), utc, 0.5 * sec);
     EXPECT_NEAR(Ftp->GetModTime(u"t.bin"_s, true), utc, 0.5 * sec);
-    if (GetParam() == TServer::Proftpd) {
-        // Local times only where the server is known to speak UTC.
+    // Local times only where the server is known to speak UTC.
+    const bool localToo = GetParam() == TServer::Proftpd;
+    for (const bool gmt : {true, false}) {
+        if (!gmt && !localToo)
+            continue;
+        SCOPED_TRACE(gmt ? "UTC" : "local");
+        const TDateTime remote = gmt ? utc : t;
+        // The remote time 2 s older, 3 s older, 3 s newer; tolerance 2 s.
+        const std::pair<TDateTime, int32_t> cases[] = {{remote + 2 * sec, 2}, {remote + 3 * sec, 1}, {remote - 3 * sec, 3}};
+        for (const auto &[tm, expected] : cases) {
+            TDateTime fdt = 0;
+            EXPECT_EQ(Ftp->CheckTimeStamp(u"t.bin"_s, tm, 2, fdt, gmt), expected);
+            EXPECT_NEAR(fdt, remote, 0.5 * sec);
+        }
+    }
+    if (localToo) {
         EXPECT_NEAR(Ftp->GetTimeStamp(u"t.bin"_s, false), t, 0.5 * sec);
         EXPECT_NEAR(Ftp->GetModTime(u"t.bin"_s, false), t, 0.5 * sec);
-        TDateTime fdt = 0;
-        EXPECT_EQ(Ftp->CheckTimeStamp(u"t.bin"_s, t + 2 * sec, 2, fdt, false), 2);
-        EXPECT_NEAR(fdt, t, 0.5 * sec);
-        EXPECT_EQ(Ftp->CheckTimeStamp(u"t.bin"_s, t + 3 * sec, 2, false), 1);
-        EXPECT_EQ(Ftp->CheckTimeStamp(u"t.bin"_s, t - 3 * sec, 2, false), 3);
         TFileTime local = Ftp->GetLocalFileTime(u"t.bin"_s);
         TFileTime expected = 0;
         ASSERT_TRUE(UtcDateTimeToFileTime(expected, t));
@@ -706,10 +716,136 @@ TEST(ExtFtpFaults, AbortedTransferIsNotRepeated)
             client->AbortTransfer();
     };
     TMemoryStream s(RandomBytes(1 << 21));
-    EXPECT_NE(ftp->Flush(s, u"up.bin"_s, false), ftpOk);
+    EXPECT_EQ(ftp->Flush(s, u"up.bin"_s, false), ftpConnectionLost); // the broken attempt's code
     const QByteArray log = LogOf(*ftp);
     EXPECT_EQ(CountLines(log, "Sent: STOR up.bin"), 1);
     EXPECT_FALSE(log.contains("Trying to reconnect"));
+}
+
+// A final reply of 400 or more after all the data: a 4xx is tried again
+// (within the bound), a 5xx is not.
+struct TFinalReplyCase {
+    const char *Name;
+    bool Upload;
+    QString Reply;
+    int32_t Replies; // transfers that end with Reply
+    int32_t Code;
+    int Attempts;
+};
+
+TEST(ExtFtpFaults, FinalReplyAfterTheData)
+{
+    const TFinalReplyCase cases[] = {
+        {"upload, 4xx once", true, u"451 Disk busy"_s, 1, ftpOk, 2},
+        {"upload, 4xx always", true, u"451 Disk busy"_s, 100, ftpWriteError, 1 + kFtpMaxReconnects},
+        {"upload, 5xx", true, u"552 Quota exceeded"_s, 100, ftpWriteError, 1},
+        {"download, 4xx always", false, u"451 Disk busy"_s, 100, ftpReadError, 1 + kFtpMaxReconnects},
+        {"download, 5xx", false, u"550 Gone"_s, 100, ftpReadError, 1},
+    };
+    const QByteArray data = RandomBytes(200000);
+    for (const TFinalReplyCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPyFaults faults;
+        faults.FinalReply = c.Reply;
+        faults.FinalReplies = c.Replies;
+        VL_START_PEER(peer, StartPyFtpd(TPeerTls::None, faults));
+        WriteBytes(peer->Root + u"/down.bin"_s, data);
+        auto ftp = MakeClient(false);
+        ASSERT_TRUE(Connect(*ftp, *peer, Params(*peer)));
+        TMemoryStream s(c.Upload ? data : QByteArray());
+        const int32_t code = c.Upload ? ftp->Flush(s, u"up.bin"_s, false) : ftp->Fill(u"down.bin"_s, s);
+        EXPECT_EQ(code, c.Code);
+        if (code == ftpOk)
+            EXPECT_EQ(ReadBytes(peer->Root + u"/up.bin"_s), data);
+        else
+            EXPECT_TRUE(ftp->GetIndyError().endsWith(c.Reply));
+        const QByteArray log = LogOf(*ftp);
+        EXPECT_EQ(CountLines(log, c.Upload ? "Sent: STOR up.bin" : "Sent: RETR down.bin"), c.Attempts) << log.constData();
+        EXPECT_EQ(CountLines(log, "Trying to reconnect"), c.Attempts - 1);
+    }
+}
+
+// The connection breaks while an operation works in a subdirectory: the
+// reconnect comes back to that subdirectory, not to the directory the
+// operation started in, which holds entries of the same names.
+struct TSubDirDropCase {
+    const char *Name;
+    QString DropCommand;
+    int32_t Skip;
+    QStringList Files; // made below the server's root
+    std::function<void(TExtFtp &AFtp, const QString &ARoot)> Run;
+};
+
+TEST(ExtFtpFaults, ReconnectInASubdirectoryReturnsThere)
+{
+    const TSubDirDropCase cases[] = {
+        {"DeleteSubDirFile", u"LIST"_s, 0, {u"x"_s, u"d/x"_s},
+         [](TExtFtp &AFtp, const QString &ARoot) {
+             EXPECT_EQ(AFtp.DeleteSubDirFile(u"d"_s, u"x"_s), 1);
+             EXPECT_FALSE(QFileInfo::exists(ARoot + u"/d/x"_s));
+             EXPECT_TRUE(QFileInfo::exists(ARoot + u"/x"_s));
+         }},
+        {"DirFiles", u"LIST"_s, 0, {u"r"_s, u"c/f1"_s, u"c/f2"_s, u"c/f3"_s},
+         [](TExtFtp &AFtp, const QString &) { EXPECT_EQ(AFtp.DirFiles(u"c"_s), 3); }},
+        // Broken at the deletion of old/o1; the PWD on entering old/data
+        // reconnects.
+        {"DeleteTree", u"DELE o1"_s, 0, {u"old/o1"_s, u"old/data/f1"_s, u"data/f2"_s},
+         [](TExtFtp &AFtp, const QString &ARoot) {
+             int32_t files = 0;
+             EXPECT_FALSE(AFtp.DeleteTree(u"old"_s, true, files)); // old/o1 stays
+             EXPECT_EQ(files, 1);
+             EXPECT_FALSE(QFileInfo::exists(ARoot + u"/old/data"_s));
+             EXPECT_TRUE(QFileInfo::exists(ARoot + u"/data/f2"_s));
+         }},
+        // Broken at the listing of e after removing e/a.
+        {"DeleteEmptyDirs", u"LIST"_s, 3, {u"e/a/"_s},
+         [](TExtFtp &AFtp, const QString &ARoot) {
+             int32_t dirs = 0;
+             EXPECT_TRUE(AFtp.DeleteEmptyDirs(u"e"_s, true, dirs, {}));
+             EXPECT_EQ(dirs, 2);
+             EXPECT_FALSE(QFileInfo::exists(ARoot + u"/e"_s));
+         }},
+        // The reconnect lists the directory with the file still in it.
+        {"DeleteFile", u"DELE x"_s, 0, {u"x"_s},
+         [](TExtFtp &AFtp, const QString &ARoot) {
+             EXPECT_TRUE(AFtp.DeleteFile(u"x"_s, true));
+             EXPECT_FALSE(QFileInfo::exists(ARoot + u"/x"_s));
+             EXPECT_FALSE(AFtp.FtpFileExists(u"x"_s));
+         }},
+    };
+    for (const TSubDirDropCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPyFaults faults;
+        faults.DropCommand = c.DropCommand;
+        faults.DropCommandSkip = c.Skip;
+        VL_START_PEER(peer, StartPyFtpd(TPeerTls::None, faults));
+        for (const QString &f : c.Files) {
+            ASSERT_TRUE(QDir().mkpath(peer->Root + u'/' + ExtractFtpDir(f)));
+            if (!f.endsWith(u'/'))
+                WriteBytes(peer->Root + u'/' + f, "f");
+        }
+        auto ftp = MakeClient(false);
+        ASSERT_TRUE(Connect(*ftp, *peer, Params(*peer)));
+        c.Run(*ftp, peer->Root);
+        EXPECT_EQ(ftp->CurrentDir(), u"/"_s);
+        EXPECT_EQ(ftp->GetCurrentDir(), u"/"_s);
+        const QByteArray log = LogOf(*ftp);
+        EXPECT_EQ(CountLines(log, "Trying to reconnect"), 1) << log.constData();
+    }
+}
+
+// A 257 reply that quotes more after the path: the path is the first quoted
+// text.
+TEST(ExtFtpFaults, NewDirectoryFromAReplyQuotingMore)
+{
+    TPyFaults faults;
+    faults.MkdReply = u"257 \"{path}\" created; \"CWD\" enters it."_s;
+    VL_START_PEER(peer, StartPyFtpd(TPeerTls::None, faults));
+    auto ftp = MakeClient(false);
+    ASSERT_TRUE(Connect(*ftp, *peer, Params(*peer)));
+    EXPECT_EQ(ftp->ChangeToNewDir(u"new"_s), 1);
+    EXPECT_EQ(ftp->CurrentDir(), u"/new"_s);
+    EXPECT_TRUE(QFileInfo(peer->Root + u"/new"_s).isDir());
 }
 
 } // namespace

@@ -455,6 +455,14 @@ std::unique_ptr<TFtpPeer> StartPyFtpd(TPeerTls ATls, const TPyFaults &AFaults)
         args << QStringLiteral("--stor-reply") << AFaults.StorReply;
     if (AFaults.StallGreeting)
         args << QStringLiteral("--stall-greeting");
+    if (!AFaults.FinalReply.isEmpty())
+        args << QStringLiteral("--final-reply") << AFaults.FinalReply << QStringLiteral("--final-replies")
+             << QString::number(AFaults.FinalReplies);
+    if (!AFaults.DropCommand.isEmpty())
+        args << QStringLiteral("--drop-command") << AFaults.DropCommand << QStringLiteral("--drop-skip")
+             << QString::number(AFaults.DropCommandSkip);
+    if (!AFaults.MkdReply.isEmpty())
+        args << QStringLiteral("--mkd-reply") << AFaults.MkdReply;
 
     peer->Process.setStandardErrorFile(peer->LogFile);
     if (!peer->Start(kPython, args)) {

@@ -56,6 +56,19 @@ struct TPyFaults {
     QString StorReply;
     // Accept connections but never send the greeting.
     bool StallGreeting = false;
+    // End the first FinalReplies file transfers (STOR, APPE, RETR) with this
+    // reply (e.g. "451 Disk busy") after all their data has gone through
+    // (empty: 226 as usual).
+    QString FinalReply;
+    int32_t FinalReplies = 1;
+    // Reset the control connection when the command line that follows
+    // DropCommandSkip others beginning with DropCommand arrives (e.g. "LIST",
+    // "DELE name"), counted over all connections; once (empty: never).
+    QString DropCommand;
+    int32_t DropCommandSkip = 0;
+    // Answer a successful MKD with this reply; "{path}" stands for the new
+    // directory's path with its double quotes doubled (empty: as usual).
+    QString MkdReply;
 };
 
 class TFtpPeer {

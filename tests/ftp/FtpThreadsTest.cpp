@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -78,9 +80,11 @@ using TWatchedRead = TWatched<TReadFtpThread>;
 using TWatchedCompare = TWatched<TCompareFtpThread>;
 
 // One backup form: its options, the operation bits of the upload and of
-// the download and comparison, and how much of an uploaded file equals
-// the local thread's file byte for byte (-1: all of it; encrypted forms
-// differ after their header by the random salt).
+// the download and comparison, and which bytes of an uploaded file equal
+// the local thread's file (Prefix -1: all of them). An encrypted form
+// differs only inside its encryption frame (random salt): the Prefix bytes
+// before it (headers with the name "data.bin") and the Suffix bytes after
+// it (gzip trailer, zip central directory) are the same.
 struct TForm {
     const char *Name;
     const char *Ext;
@@ -89,16 +93,17 @@ struct TForm {
     int32_t WriteOp;
     int32_t ReadOp;
     int Prefix;
+    int Suffix;
 };
 
 const TForm kForms[] = {
-    {"plain", "", 0, false, eoCopy, eoCopy, -1},
-    {"gzip", ".gz", kGzip, false, eoGzip, eoGunzip, -1},
-    {"gzip, encrypted", ".gze", kGzip, true, eoGzip, eoGunzip, 38},
-    {"encrypted file", ".enc", 0, true, eoEncrypt, eoCopy, 10},
-    {"zip, stored", ".zip", kZip, false, eoZip, eoZip, -1},
-    {"zip, deflated", ".zip", kZip | kGzip, false, eoZip, eoZip, -1},
-    {"zip, encrypted", ".zip", kZip | kGzip, true, eoZip, eoZip, 30},
+    {"plain", "", 0, false, eoCopy, eoCopy, -1, 0},
+    {"gzip", ".gz", kGzip, false, eoGzip, eoGunzip, -1, 0},
+    {"gzip, encrypted", ".gze", kGzip, true, eoGzip, eoGunzip, 47, 8},
+    {"encrypted file", ".enc", 0, true, eoEncrypt, eoCopy, 10, 0},
+    {"zip, stored", ".zip", kZip, false, eoZip, eoZip, -1, 0},
+    {"zip, deflated", ".zip", kZip | kGzip, false, eoZip, eoZip, -1, 0},
+    {"zip, encrypted", ".zip", kZip | kGzip, true, eoZip, eoZip, 49, 87},
 };
 
 bool IsZip(const TForm &f)
@@ -122,6 +127,13 @@ protected:
         ASSERT_TRUE(Peer);
         Local = MakeTempDir(QStringLiteral("local"));
         Stage = MakeTempDir(QStringLiteral("stage"));
+        Key = MakeEncryption(1);
+        Connect();
+    }
+
+    // A fresh client, connected to Peer.
+    void Connect()
+    {
         Ftp = std::make_unique<TExtFtp>();
         TFtpParams params;
         params.Host = Peer->Host;
@@ -130,11 +142,20 @@ protected:
         params.CaseMode = TTextChange::tcNone;
         params.ConnTimeout = 5000;
         params.ResponseTimeOut = 20000;
+        params.WriteLog = true;
         Ftp->SetParams(params);
+        Ftp->SetLogname(MakeTempDir(QStringLiteral("log")) + QStringLiteral("/VlFtp.log"));
         Ftp->Password = Peer->Password;
         Ftp->SetTempDir(Stage);
         ASSERT_TRUE(Ftp->DoConnect(1, false)) << Ftp->GetIndyError().toStdString();
-        Key = MakeEncryption(1);
+    }
+
+    // Continues with another server.
+    void Use(std::unique_ptr<TFtpPeer> APeer)
+    {
+        Ftp.reset();
+        Peer = std::move(APeer);
+        Connect();
     }
 
     QString Remote(const QString &name) const { return Join(Peer->Root, name); }
@@ -204,18 +225,20 @@ protected:
         return path;
     }
 
+    // Every form, for an empty and a non-empty file: the uploaded file is
+    // the one the local thread writes (and restores with the local
+    // restore), a download restores the source and its time both from an
+    // uploaded and from a locally written backup, and the comparison tells
+    // equal from different.
+    void CheckEveryForm();
+
     std::unique_ptr<TFtpPeer> Peer;
     std::unique_ptr<TExtFtp> Ftp;
     std::unique_ptr<TEncryption> Key;
     QString Local, Stage;
 };
 
-// Every form, for an empty and a non-empty file: the uploaded file is the
-// one the local thread writes (and restores with the local restore), a
-// download restores the source and its time both from an uploaded and
-// from a locally written backup, and the comparison tells equal from
-// different.
-TEST_F(FtpThreads, EveryFormRoundTripsAndMatchesTheLocalForm)
+void FtpThreads::CheckEveryForm()
 {
     for (const int64_t size : {int64_t(0), int64_t(200 * 1024)}) {
         const QString round = QString::number(size);
@@ -233,10 +256,12 @@ TEST_F(FtpThreads, EveryFormRoundTripsAndMatchesTheLocalForm)
             ASSERT_EQ(WriteLocal(form, source, Remote(local), enc), 0);
             const QByteArray uploaded = ReadFileRaw(Remote(up)), written = ReadFileRaw(Remote(local));
             ASSERT_EQ(uploaded.size(), written.size());
-            if (form.Prefix < 0)
+            if (form.Prefix < 0) {
                 EXPECT_TRUE(uploaded == written);
-            else
+            } else {
                 EXPECT_EQ(uploaded.left(form.Prefix).toHex(), written.left(form.Prefix).toHex());
+                EXPECT_EQ(uploaded.right(form.Suffix).toHex(), written.right(form.Suffix).toHex());
+            }
             ASSERT_EQ(RestoreLocal(form, Remote(up), LocalPath(QStringLiteral("restored")), enc), 0);
             EXPECT_TRUE(ReadFileRaw(LocalPath(QStringLiteral("restored"))) == data);
 
@@ -260,6 +285,11 @@ TEST_F(FtpThreads, EveryFormRoundTripsAndMatchesTheLocalForm)
         }
     }
     EXPECT_TRUE(DirNames(Stage).isEmpty());
+}
+
+TEST_F(FtpThreads, EveryFormRoundTripsAndMatchesTheLocalForm)
+{
+    CheckEveryForm();
 }
 
 // Failures of the downloads and comparisons; a failed download leaves an
@@ -363,7 +393,8 @@ TEST_F(FtpThreads, VerificationCatchesAFileTheServerStoredWrongly)
     EXPECT_TRUE(DirNames(Stage).isEmpty());
 }
 
-// A source that grows while it is packed is not uploaded.
+// A source that grows while it is packed is not uploaded (DestSize stays
+// 0: nothing was sent).
 TEST_F(FtpThreads, SourceThatGrowsWhilePackedIsNotUploaded)
 {
     const struct {
@@ -376,6 +407,7 @@ TEST_F(FtpThreads, SourceThatGrowsWhilePackedIsNotUploaded)
         {"gzip", kGzip, false, TFileAction::acCompress, 0x2104},
         {"gzip, encrypted", kGzip, true, TFileAction::acCompress, 0x2104},
         {"encrypted file", 0, true, TFileAction::acEncrypt, 0x5104},
+        {"zip", kZip | kGzip, false, TFileAction::acCompress, 0x4104},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.What);
@@ -396,44 +428,85 @@ TEST_F(FtpThreads, SourceThatGrowsWhilePackedIsNotUploaded)
         };
         EXPECT_EQ(RunThread(t), c.Code) << std::hex << t->ErrorCode();
         EXPECT_TRUE(grown);
+        EXPECT_EQ(t->DestSize(), 0);
         EXPECT_FALSE(FileExists(Remote(QStringLiteral("grown"))));
     }
     EXPECT_TRUE(DirNames(Stage).isEmpty());
 }
 
-// Canceling a plain download while data arrives: 128 after the pause, the
-// existing local file untouched, the client ready for the next file.
-TEST_F(FtpThreads, CancelOfAPlainDownload)
+// Canceling a running thread breaks off the client's transfer and waits
+// for the worker: 128 where the worker checks the flag (after a transfer:
+// following its 1 s pause), else the transfer's own failure code; a paused
+// worker is let go to see the flag. Staging files go, an existing local
+// file stays, and the client serves the next file.
+TEST_F(FtpThreads, CancelWhileRunning)
 {
     const QByteArray data = RandomData(8 * 1024 * 1024);
+    const QString source = Source(data);
+    const TForm &plain = kForms[0], &gz = kForms[1];
     WriteFileRaw(Remote(QStringLiteral("big")), data);
+    ASSERT_EQ(WriteLocal(gz, source, Remote(QStringLiteral("big.gz")), nullptr), 0);
     const QString local = LocalPath(QStringLiteral("big"));
-    WriteFileRaw(local, "old content");
 
-    auto t = std::make_shared<TWatchedRead>(Ftp.get(), QStringLiteral("big"), local, data.size(), nullptr, false,
-                                            false, kSmallBuffer);
-    std::atomic<bool> receiving{false};
-    t->OnStep = [&](TFileAction action, int64_t count) {
-        if (action != TFileAction::acFtpRead || count <= 0 || receiving)
-            return;
-        receiving = true;
-        // Hold the transfer until the cancel is under way.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!t->CancelSeen() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const struct {
+        const char *What;
+        const TForm &Form;
+        bool Upload;
+        TFileAction HoldAt; // the worker is held at its first report of this step
+        bool Pause;         // and paused there by the owner before the cancel
+        int32_t Code;
+        bool AfterPause;    // 128 after the worker's pause
+    } cases[] = {
+        {"plain download, receiving", plain, false, TFileAction::acFtpRead, false, 0x1080, true},
+        {".gz download staged in a file, receiving", gz, false, TFileAction::acFtpRead, false, 0x311B, false},
+        {"gzip upload, sending", gz, true, TFileAction::acFtpWrite, false, 0x2080, true},
+        {"gzip upload, paused while compressing", gz, true, TFileAction::acCompress, true, 0x2080, false},
     };
-    t->Start();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    WaitUntil([&] { return receiving.load() || t->Done() || std::chrono::steady_clock::now() > deadline; }, 10);
-    ASSERT_TRUE(receiving.load());
-    const auto start = std::chrono::steady_clock::now();
-    t->CancelThread();
-    EXPECT_TRUE(t->Done());
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-    EXPECT_EQ(t->ErrorCode(), 0x1080);
-    EXPECT_EQ(ReadFileRaw(local), QByteArray("old content"));
-    EXPECT_EQ(DirNames(Local), QStringList({QStringLiteral("big")}));
-    t->CancelThread(); // after Done: returns at once
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.What);
+        WriteFileRaw(local, "old content");
+        std::atomic<bool> held{false};
+        const auto holdUntilCancel = [&](auto &thread) {
+            thread.OnStep = [&, th = &thread](TFileAction action, int64_t count) {
+                if (action != c.HoldAt || count <= 0 || held)
+                    return;
+                held = true;
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                while (!th->CancelSeen() && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            };
+        };
+        std::shared_ptr<TCopyThread> t;
+        if (c.Upload) {
+            auto up = std::make_shared<TWatchedWrite>(Ftp.get(), source, Peer->LoginDir, QStringLiteral("up.gz"),
+                                                      nullptr, c.Form.Options, kSmallBuffer);
+            holdUntilCancel(*up);
+            t = up;
+        } else {
+            const QString name = QStringLiteral("big") + QLatin1String(c.Form.Ext);
+            auto down = std::make_shared<TWatchedRead>(Ftp.get(), name, local, RemoteSize(name), nullptr,
+                                                       IsGzip(c.Form), IsZip(c.Form), kSmallBuffer);
+            holdUntilCancel(*down);
+            t = down;
+        }
+        t->Start();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        WaitUntil([&] { return held.load() || t->Done() || std::chrono::steady_clock::now() > deadline; }, 10);
+        ASSERT_TRUE(held.load());
+        if (c.Pause)
+            t->Pause();
+        const auto start = std::chrono::steady_clock::now();
+        t->CancelThread();
+        EXPECT_TRUE(t->Done());
+        if (c.AfterPause) {
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+        }
+        EXPECT_EQ(t->ErrorCode(), c.Code) << std::hex << t->ErrorCode();
+        t->CancelThread(); // after Done: returns at once
+        EXPECT_EQ(ReadFileRaw(local), QByteArray("old content"));
+        EXPECT_EQ(DirNames(Local), QStringList({QStringLiteral("big"), QStringLiteral("data.bin")}));
+        EXPECT_TRUE(DirNames(Stage).isEmpty());
+    }
 
     // Before Start: nothing to wait for.
     auto idle = std::make_shared<TReadFtpThread>(Ftp.get(), QStringLiteral("big"), local, data.size(), nullptr, false,
@@ -442,7 +515,7 @@ TEST_F(FtpThreads, CancelOfAPlainDownload)
     EXPECT_FALSE(idle->Done());
     idle.reset();
 
-    EXPECT_EQ(Download(kForms[0], QStringLiteral("big"), local, nullptr), 0);
+    EXPECT_EQ(Download(plain, QStringLiteral("big"), local, nullptr), 0);
     EXPECT_TRUE(ReadFileRaw(local) == data);
 }
 
@@ -518,25 +591,64 @@ TEST_F(FtpThreads, SlowLargeGzipUploadIsStagedInAFile)
     EXPECT_TRUE(ReadFileRaw(LocalPath(QStringLiteral("r"))) == data);
 }
 
-// The LIST-only server: one encrypted gzip round trip.
+// The LIST-only server (its login directory is "/").
 class FtpThreadsListOnly : public FtpThreads {
 protected:
     std::unique_ptr<TFtpPeer> StartPeer() override { return StartPyFtpd(); }
 };
 
-TEST_F(FtpThreadsListOnly, EncryptedGzipRoundTrip)
+TEST_F(FtpThreadsListOnly, EveryFormRoundTripsAndMatchesTheLocalForm)
 {
-    const TForm &gze = kForms[2];
-    const QByteArray data = PatternData(300000, 13);
+    CheckEveryForm();
+}
+
+// Connections that break during a transfer: one break is repeated from
+// the start and the thread's result is the whole file; a connection that
+// keeps breaking ends the thread with 283 and its operation bits, leaving
+// an existing local file as it was.
+TEST_F(FtpThreadsListOnly, BrokenTransfers)
+{
+    const QByteArray data = RandomData(600000);
     const QString source = Source(data);
-    int64_t destSize = 0;
-    ASSERT_EQ(Upload(source, QStringLiteral("p.gze"), Key.get(), gze.Options | kVerify, &destSize), 0);
-    EXPECT_EQ(destSize, RemoteSize(QStringLiteral("p.gze")));
-    uint32_t modTime = 0;
-    ASSERT_EQ(Download(gze, QStringLiteral("p.gze"), LocalPath(QStringLiteral("d")), Key.get(), &modTime), 0);
-    EXPECT_TRUE(ReadFileRaw(LocalPath(QStringLiteral("d"))) == data);
-    EXPECT_EQ(modTime, kTime);
-    EXPECT_EQ(Compare(gze, QStringLiteral("p.gze"), source, Key.get()), 0);
+    const QString local = LocalPath(QStringLiteral("down"));
+    const struct {
+        const char *What;
+        bool Upload; // a gzip upload, else a plain download
+        int32_t Breaks;
+        int32_t Code;
+    } cases[] = {
+        {"plain download, one break", false, 1, 0},
+        {"plain download, breaking again and again", false, 100, 0x111B},
+        {"gzip upload, one break", true, 1, 0},
+        {"gzip upload, breaking again and again", true, 100, 0x211B},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.What);
+        TPyFaults faults;
+        faults.DropAfterBytes = 100000;
+        faults.DropTransfers = c.Breaks;
+        VL_START_PEER(peer, StartPyFtpd(TPeerTls::None, faults));
+        Use(std::move(peer));
+        ASSERT_FALSE(HasFatalFailure());
+        if (c.Upload) {
+            EXPECT_EQ(Upload(source, QStringLiteral("f.gz"), nullptr, kGzip), c.Code);
+            if (c.Code == 0) {
+                ASSERT_EQ(RestoreLocal(kForms[1], Remote(QStringLiteral("f.gz")), local, nullptr), 0);
+                EXPECT_TRUE(ReadFileRaw(local) == data);
+            }
+        } else {
+            WriteFileRaw(Remote(QStringLiteral("f")), data);
+            WriteFileRaw(local, "old content");
+            EXPECT_EQ(Download(kForms[0], QStringLiteral("f"), local, nullptr), c.Code);
+            EXPECT_TRUE(ReadFileRaw(local) == (c.Code == 0 ? data : QByteArray("old content")));
+        }
+        // The break happened and was reported.
+        const QByteArray log = ReadFileRaw(Ftp->Logname());
+        EXPECT_EQ(log.count("Trying to reconnect"), std::min(c.Breaks, kFtpMaxReconnects)) << log.constData();
+        EXPECT_TRUE(DirNames(Stage).isEmpty());
+        QFile::remove(local);
+        EXPECT_EQ(DirNames(Local), QStringList({QStringLiteral("data.bin")}));
+    }
 }
 
 } // namespace

@@ -38,6 +38,16 @@ def parse_args():
     p.add_argument("--stor-reply", default="",
                    help="answer every STOR/APPE with this reply")
     p.add_argument("--stall-greeting", action="store_true")
+    p.add_argument("--final-reply", default="",
+                   help="after the data of a file transfer, answer with this reply")
+    p.add_argument("--final-replies", type=int, default=1,
+                   help="how many file transfers end with --final-reply")
+    p.add_argument("--drop-command", default="",
+                   help="reset the control connection when a command line starting so arrives")
+    p.add_argument("--drop-skip", type=int, default=0,
+                   help="how many such commands pass before the one that is dropped")
+    p.add_argument("--mkd-reply", default="",
+                   help="answer a successful MKD with this reply ({path}: the quoted path)")
     return p.parse_args()
 
 
@@ -99,6 +109,22 @@ def make_dtp(base, drop_after, drop_transfers):
     return DroppingDTP
 
 
+def make_final_reply_dtp(base, reply, count):
+    """A data channel that ends the first count file transfers (STOR, APPE,
+    RETR; not listings) with reply instead of 226, after all their data."""
+    replaced = [0]
+
+    class FinalReplyDTP(base):
+        def close(self):
+            if (not self._closed and self.file_obj is not None and self.transfer_finished
+                    and self._resp and replaced[0] < count):
+                replaced[0] += 1
+                self._resp = (reply, self._resp[1])
+            super().close()
+
+    return FinalReplyDTP
+
+
 def make_handler(args):
     if args.tls == "none":
         base = FTPHandler
@@ -110,9 +136,33 @@ def make_handler(args):
             sys.exit(77)
         base = TLS_FTPHandler
 
+    commands_seen = [0]  # lines matching --drop-command, over all sessions
+
     class Handler(base):
         proto_cmds = {k: v for k, v in base.proto_cmds.items()
                       if k not in ("MLSD", "MLST", "MFMT")}
+
+        def pre_process_command(self, line, cmd, arg):
+            if args.drop_command and line.startswith(args.drop_command):
+                commands_seen[0] += 1
+                if commands_seen[0] == args.drop_skip + 1:
+                    self.log("dropping the connection at %r" % line)
+                    abort(self)
+                    self.close()
+                    return None
+            return super().pre_process_command(line, cmd, arg)
+
+        def ftp_MKD(self, path):
+            if not args.mkd_reply:
+                return super().ftp_MKD(path)
+            line = self.fs.fs2ftp(path)
+            try:
+                self.run_as_current_user(self.fs.mkdir, path)
+            except OSError as err:
+                self.respond("550 %s." % err.strerror)
+                return None
+            self.respond(args.mkd_reply.replace("{path}", line.replace('"', '""')))
+            return path
 
         def handle(self):
             if args.stall_greeting:
@@ -136,7 +186,10 @@ def make_handler(args):
     if args.stall_greeting:
         Handler.timeout = None
     if args.drop_after > 0:
-        Handler.dtp_handler = make_dtp(base.dtp_handler, args.drop_after, args.drop_transfers)
+        Handler.dtp_handler = make_dtp(Handler.dtp_handler, args.drop_after, args.drop_transfers)
+    if args.final_reply:
+        Handler.dtp_handler = make_final_reply_dtp(Handler.dtp_handler, args.final_reply,
+                                                   args.final_replies)
     return Handler
 
 
