@@ -5,7 +5,6 @@
 #include "engine/EncryptedFile.h"
 #include "engine/Encryption.h"
 #include "engine/ZipFormat.h"
-#include "platform/SysErrors.h"
 
 #include <algorithm>
 
@@ -56,48 +55,6 @@ int32_t TCompareThread::CompareFiles()
     return result;
 }
 
-namespace {
-
-// A temporary stream that could not take the decrypted data (full disk)
-// is no decryption failure: its error number says what went wrong.
-int32_t DecryptFailure(TOpResult AResult, const TStream &ATemp, uint32_t &AWriteError)
-{
-    AWriteError = AResult == TOpResult::orError ? ATemp.LastError() : 0;
-    if (AResult == TOpResult::orUserBreak)
-        return feTerminated;
-    if (AWriteError != 0)
-        return (AWriteError == ERROR_DISK_FULL ? feLowDiskSpace : feWriteFile) | ecError;
-    return feDecryption | ecError;
-}
-
-// Holds at most ALimit bytes of the unpacked data and drops the rest: one
-// byte more than the reference already decides "sizes differ", and a
-// backup that unpacks to far more than its reference cannot fill the
-// memory or the disk.
-class TCappedStream : public TStream {
-public:
-    TCappedStream(TStream &ATarget, int64_t ALimit) : FTarget(ATarget), FLimit(ALimit) {}
-    int64_t Read(void *buffer, int64_t count) override { return FTarget.Read(buffer, count); }
-    int64_t Write(const void *buffer, int64_t count) override
-    {
-        const int64_t room = std::max<int64_t>(0, FLimit - FTarget.Position());
-        const int64_t n = std::min(count, room);
-        if (n > 0 && FTarget.Write(buffer, n) != n)
-            return -1;
-        return count;
-    }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FTarget.Seek(offset, origin); }
-    int64_t Size() override { return FTarget.Size(); }
-    bool SetSize(int64_t newSize) override { return FTarget.SetSize(newSize); }
-    uint32_t LastError() const override { return FTarget.LastError(); }
-
-private:
-    TStream &FTarget;
-    int64_t FLimit;
-};
-
-} // namespace
-
 int32_t TCompareThread::CompareUnpacked(TStream &ARef, std::unique_ptr<TStream> &ATemp, const QString &ATempName,
                                         int32_t AResult)
 {
@@ -142,11 +99,7 @@ int32_t TCompareThread::CompareGzip(TStream &ARef, TStream &ABackup)
             const int64_t length = backupSize - ABackup.Position() - 8;
             const TOpResult r =
                 FCrypting->DecryptStreamEx(ABackup, decrypted.get(), length, true, [this] { return IsCanceled(); });
-            if (r != TOpResult::orOk) {
-                uint32_t writeError = 0;
-                result = DecryptFailure(r, *decrypted, writeError);
-                SetSysError(writeError);
-            }
+            result = CipherResult(r, *decrypted, feDecryption | ecError);
             if (result == feOk) {
                 DoProgress(TFileAction::acUnCompress, -length, false);
                 decrypted->SetPosition(0);
@@ -181,11 +134,7 @@ int32_t TCompareThread::CompareEncrypted(TStream &ARef, TStream &ABackup)
         TCappedStream capped(*temp, refSize + 1);
         const TOpResult r =
             FCrypting->DecryptStreamEx(ABackup, &capped, length, true, [this] { return IsCanceled(); });
-        if (r != TOpResult::orOk) {
-            uint32_t writeError = 0;
-            result = DecryptFailure(r, capped, writeError);
-            SetSysError(writeError);
-        }
+        result = CipherResult(r, capped, feDecryption | ecError);
     }
     return CompareUnpacked(ARef, temp, tempName, result);
 }

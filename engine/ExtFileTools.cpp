@@ -952,6 +952,30 @@ int32_t TCopyThread::WriteErrorCode(const std::exception &e, int32_t AOther)
     return AOther;
 }
 
+int32_t TCopyThread::CipherResult(TOpResult AResult, const TStream &ATarget, int32_t ACipherError)
+{
+    if (AResult == TOpResult::orOk)
+        return feOk;
+    if (AResult == TOpResult::orUserBreak)
+        return feTerminated;
+    const uint32_t writeError = ATarget.LastError();
+    if (writeError == 0)
+        return ACipherError;
+    SetSysError(writeError);
+    return (writeError == ERROR_DISK_FULL ? feLowDiskSpace : feWriteFile) | ecError;
+}
+
+// ---- TCappedStream ----
+
+int64_t TCappedStream::Write(const void *buffer, int64_t count)
+{
+    const int64_t room = std::max<int64_t>(0, FLimit - FTarget.Position());
+    const int64_t n = std::min(count, room);
+    if (n > 0 && FTarget.Write(buffer, n) != n)
+        return -1;
+    return count;
+}
+
 // ---- TCopyStreamThread ----
 
 TCopyStreamThread::TCopyStreamThread(TStream &ASource, TStream &ADest, int64_t ALength, bool ASpeedLimit,

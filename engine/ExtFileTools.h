@@ -40,6 +40,7 @@
 namespace vl {
 
 class TEncryption;
+enum class TOpResult;
 
 // Size, attributes and times of a file (module IStreamApi).
 struct TFileData {
@@ -120,6 +121,25 @@ private:
     bool FModeApplied = false;
     uint32_t FMode;
     uint32_t FLastError = 0;
+};
+
+// Keeps at most ALimit bytes of what is written to ATarget and drops the
+// rest as if written: one byte more than a comparison's reference already
+// decides "sizes differ", and a backup that unpacks to far more than its
+// reference cannot fill the memory or the disk.
+class TCappedStream : public TStream {
+public:
+    TCappedStream(TStream &ATarget, int64_t ALimit) : FTarget(ATarget), FLimit(ALimit) {}
+    int64_t Read(void *buffer, int64_t count) override { return FTarget.Read(buffer, count); }
+    int64_t Write(const void *buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FTarget.Seek(offset, origin); }
+    int64_t Size() override { return FTarget.Size(); }
+    bool SetSize(int64_t newSize) override { return FTarget.SetSize(newSize); }
+    uint32_t LastError() const override { return FTarget.LastError(); }
+
+private:
+    TStream &FTarget;
+    int64_t FLimit;
 };
 
 class TCopyThread : public TThread {
@@ -253,6 +273,11 @@ protected:
     // Maps an exception of a write to 0x107 (disk full) or 0x105 and keeps
     // its message.
     int32_t WriteErrorCode(const std::exception &e, int32_t AOther = feWriteFile | ecError);
+    // The code of an encryption or decryption into ATarget: 0 when it
+    // succeeded, 0x80 when cancelled; a target that could not take the data
+    // (full disk) is no wrong password: 0x107 or 0x105 with its error number
+    // kept; else ACipherError.
+    int32_t CipherResult(TOpResult AResult, const TStream &ATarget, int32_t ACipherError);
 
     QString fTmpDir;
     TFileData SourceFileData;

@@ -7,7 +7,6 @@
 #include "engine/Encryption.h"
 #include "engine/FtpUtils.h"
 #include "platform/FileSystem.h"
-#include "platform/SysErrors.h"
 #include "platform/Thread.h"
 
 #include <algorithm>
@@ -25,11 +24,6 @@ constexpr int32_t kDecryptFailed = feDecryption;   // 11
 
 constexpr uint8_t kEncFlagBase = 0x43; // 0x42 + time and attributes present
 constexpr int kEncHeaderSize = 10;
-
-bool HasOption(TCopyOptions AOptions, TCopyOption AOption)
-{
-    return (AOptions & CopyOptionBit(AOption)) != 0;
-}
 
 void Sleep(int AMs)
 {
@@ -67,45 +61,6 @@ struct TStage {
         }
     }
 };
-
-// Keeps at most ALimit bytes of unpacked data and drops the rest (as if
-// written): one byte more than the reference already decides the
-// comparison, and a download that unpacks to far more than its reference
-// cannot fill the memory or the disk.
-class TCappedStream : public TStream {
-public:
-    TCappedStream(TStream &ATarget, int64_t ALimit) : FTarget(ATarget), FLimit(ALimit) {}
-    int64_t Read(void *buffer, int64_t count) override { return FTarget.Read(buffer, count); }
-    int64_t Write(const void *buffer, int64_t count) override
-    {
-        const int64_t room = std::max<int64_t>(0, FLimit - FTarget.Position());
-        const int64_t n = std::min(count, room);
-        if (n > 0 && FTarget.Write(buffer, n) != n)
-            return -1;
-        return count;
-    }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return FTarget.Seek(offset, origin); }
-    int64_t Size() override { return FTarget.Size(); }
-    bool SetSize(int64_t newSize) override { return FTarget.SetSize(newSize); }
-    uint32_t LastError() const override { return FTarget.LastError(); }
-
-private:
-    TStream &FTarget;
-    int64_t FLimit;
-};
-
-// The code of an encryption or decryption into ATarget that did not
-// succeed: a target that could not take the data (full disk) is no wrong
-// password.
-int32_t CipherFailure(TOpResult AResult, const TStream &ATarget, int32_t ACipherError, uint32_t &AWriteError)
-{
-    AWriteError = AResult == TOpResult::orError ? ATarget.LastError() : 0;
-    if (AResult == TOpResult::orUserBreak)
-        return feTerminated;
-    if (AWriteError != 0)
-        return (AWriteError == ERROR_DISK_FULL ? feLowDiskSpace : feWriteFile) | ecError;
-    return ACipherError;
-}
 
 uint32_t UnixTimeOf(const TFileData &AData)
 {
@@ -171,14 +126,7 @@ TWriteFtpThread::TWriteFtpThread(TExtFtp *AFtp, const QString &ASourceName, cons
 {
     FCompress = HasOption(AOptions, TCopyOption::coCompress);
     FVerify = HasOption(AOptions, TCopyOption::coVerify);
-    if (FZipCompress)
-        FErrFlag = eoZip;
-    else if (FCompress)
-        FErrFlag = eoGzip;
-    else if (AEncryption)
-        FErrFlag = eoEncrypt;
-    else
-        FErrFlag = eoCopy;
+    FErrFlag = BackupErrorType(AOptions, AEncryption != nullptr);
     if (FFtp) {
         SetTempDir(FFtp->TempDir());
         FFtp->OnWork = TFtpWorkForward{this, [this](bool AWrite, int64_t ACount) { FtpWork(AWrite, ACount); }};
@@ -208,16 +156,16 @@ void TWriteFtpThread::Execute()
     Finish(RunThreadBody(*this, FSysErrMsg, [this] { return FZipCompress ? UploadZip() : UploadFile(); }));
 }
 
-int32_t TWriteFtpThread::SendStaged(TStream &AStaged, bool AReconnect)
+int32_t TWriteFtpThread::SendStaged(TStream &AStaged, bool AReconnect, int64_t AReportedSize)
 {
-    DoProgress(TFileAction::acFtpWrite, -AStaged.Size(), false);
+    DoProgress(TFileAction::acFtpWrite, -(AReportedSize < 0 ? AStaged.Size() : AReportedSize), false);
     AStaged.SetPosition(0);
     int32_t result;
     if (!AReconnect || FFtp->ReConnect(FDestDir, true, true))
         result = FFtp->Flush(AStaged, DestName, false);
     else
         result = kReconnectFailed;
-    FFileSize = AStaged.Size();
+    FFileSize = AReportedSize < 0 ? AStaged.Size() : AReportedSize;
     if (IsCanceled()) {
         PauseAfterCancel();
         result = feTerminated;
@@ -261,11 +209,7 @@ int32_t TWriteFtpThread::UploadFile()
                 DoProgress(TFileAction::acEncrypt, -packed->Size(), false);
                 packed->SetPosition(0);
                 const TOpResult r = FCrypting->EncryptStreamEx(*packed, *staged, true, cancel);
-                if (r != TOpResult::orOk) {
-                    uint32_t writeError = 0;
-                    result = CipherFailure(r, *staged, feEncryption | ecError, writeError);
-                    SetSysError(writeError);
-                }
+                result = CipherResult(r, *staged, feEncryption | ecError);
             }
             packed.Free();
             // The trailer of an encrypted member carries no CRC.
@@ -305,11 +249,7 @@ int32_t TWriteFtpThread::UploadFile()
         }
         if (result == feOk) {
             const TOpResult r = FCrypting->EncryptStreamEx(*sSource, *staged, true, cancel);
-            if (r != TOpResult::orOk) {
-                uint32_t writeError = 0;
-                result = CipherFailure(r, *staged, kEncryptFailed, writeError);
-                SetSysError(writeError);
-            }
+            result = CipherResult(r, *staged, kEncryptFailed);
         }
         // As the local form: a file that changed while it was read is not
         // backed up half old, half new.
@@ -347,19 +287,9 @@ int32_t TWriteFtpThread::UploadZip()
             staged.Stream = std::move(sDest);
         }
     }
-    if (result == feOk) {
-        DoProgress(TFileAction::acFtpWrite, -size, false);
-        staged->SetPosition(0);
-        result = FFtp->Flush(*staged, DestName, false);
-        if (IsCanceled()) {
-            PauseAfterCancel();
-            result = feTerminated;
-        }
-        // A verification asked for is never skipped silently.
-        if (FVerify && result == feOk)
-            result = VerifyUpload(*staged);
-    }
-    FFileSize = size;
+    // The source's size is what the zip form reports.
+    if (result == feOk)
+        result = SendStaged(*staged, false, size);
     staged.Free();
     ReleaseStreams();
     return result;
@@ -455,11 +385,7 @@ int32_t TReadFtpThread::UnpackGzip(TStream &S, const TGzHeader &AHeader, TStream
     if (result == feOk) {
         const TOpResult r =
             FCrypting->DecryptStreamEx(S, packed.Stream.get(), AHeader.CSize, true, [this] { return IsCanceled(); });
-        if (r != TOpResult::orOk) {
-            uint32_t writeError = 0;
-            result = CipherFailure(r, *packed, feDecryption | ecError, writeError);
-            SetSysError(writeError);
-        }
+        result = CipherResult(r, *packed, feDecryption | ecError);
     }
     if (result == feOk) {
         DoProgress(TFileAction::acUnCompress, -AHeader.USize, false);
@@ -474,6 +400,27 @@ int32_t TReadFtpThread::UnpackGzip(TStream &S, const TGzHeader &AHeader, TStream
             result = feCorruptFile | ecError;
     }
     return result;
+}
+
+int32_t TReadFtpThread::FetchEncrypted(std::unique_ptr<TStream> &AStaged, QString &AStagedName, TEncHeader &AHeader)
+{
+    DoProgress(TFileAction::acFtpRead, -FFileSize, false);
+    int32_t result = CreateTempStream(QStringLiteral("encrypt.tmp"), FFileSize, kFtpLargeStage, AStaged, AStagedName);
+    if (result == feOk)
+        result = FFtp->Fill(SourceName, *AStaged);
+    if (result == feOk) {
+        DoProgress(TFileAction::acDecrypt, -AStaged->Size(), false);
+        AStaged->SetPosition(0);
+        result = ReadEncKeyMode(*AStaged, AHeader);
+    }
+    return result;
+}
+
+int32_t TReadFtpThread::DecryptRest(TStream &AStaged, TStream &ADest)
+{
+    const int64_t length = AStaged.Size() - AStaged.Position();
+    const TOpResult r = FCrypting->DecryptStreamEx(AStaged, &ADest, length, true, [this] { return IsCanceled(); });
+    return CipherResult(r, ADest, kDecryptFailed);
 }
 
 int32_t TReadFtpThread::DownloadFile()
@@ -506,28 +453,11 @@ int32_t TReadFtpThread::DownloadFile()
             }
         }
     } else if (FCrypting) {
-        DoProgress(TFileAction::acFtpRead, -FFileSize, false);
         TStage staged;
-        result = CreateTempStream(QStringLiteral("encrypt.tmp"), FFileSize, kFtpLargeStage, staged.Stream,
-                                  staged.FileName);
-        if (result == feOk)
-            result = FFtp->Fill(SourceName, *staged);
         TEncHeader header;
-        if (result == feOk) {
-            DoProgress(TFileAction::acDecrypt, -staged->Size(), false);
-            staged->SetPosition(0);
-            result = ReadEncKeyMode(*staged, header);
-        }
-        if (result == feOk) {
-            const int64_t length = staged->Size() - staged->Position();
-            const TOpResult r =
-                FCrypting->DecryptStreamEx(*staged, sDest.get(), length, true, [this] { return IsCanceled(); });
-            if (r != TOpResult::orOk) {
-                uint32_t writeError = 0;
-                result = CipherFailure(r, *sDest, kDecryptFailed, writeError);
-                SetSysError(writeError);
-            }
-        }
+        result = FetchEncrypted(staged.Stream, staged.FileName, header);
+        if (result == feOk)
+            result = DecryptRest(*staged, *sDest);
         if (result == feOk && header.Time != 0)
             FModTime = header.Time;
         if (IsCanceled())
@@ -612,28 +542,12 @@ int32_t TReadFtpThread::CompareFile()
         result = CreateTempStream(QStringLiteral("compare.tmp"), FFileSize, kFtpLargeStage, unpacked.Stream,
                                   unpacked.FileName);
         if (result == feOk && FCrypting) {
-            DoProgress(TFileAction::acFtpRead, -FFileSize, false);
             TStage staged;
-            result = CreateTempStream(QStringLiteral("encrypt.tmp"), FFileSize, kFtpLargeStage, staged.Stream,
-                                      staged.FileName);
-            if (result == feOk)
-                result = FFtp->Fill(SourceName, *staged);
             TEncHeader header;
+            result = FetchEncrypted(staged.Stream, staged.FileName, header);
             if (result == feOk) {
-                DoProgress(TFileAction::acDecrypt, -staged->Size(), false);
-                staged->SetPosition(0);
-                result = ReadEncKeyMode(*staged, header);
-            }
-            if (result == feOk) {
-                const int64_t length = staged->Size() - staged->Position();
                 TCappedStream capped(*unpacked, refSize + 1);
-                const TOpResult r =
-                    FCrypting->DecryptStreamEx(*staged, &capped, length, true, [this] { return IsCanceled(); });
-                if (r != TOpResult::orOk) {
-                    uint32_t writeError = 0;
-                    result = CipherFailure(r, capped, kDecryptFailed, writeError);
-                    SetSysError(writeError);
-                }
+                result = DecryptRest(*staged, capped);
                 if (IsCanceled()) {
                     PauseAfterCancel();
                     result = feTerminated;

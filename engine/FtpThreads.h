@@ -6,11 +6,15 @@
 //
 // The constructor points the client's OnWork at the thread (progress
 // acFtpWrite/acFtpRead); the worker gives it back when it ends, the
-// destructor when the thread never ran. The client must outlive the run.
+// destructor when the thread never ran. The client must outlive the run
+// (and a thread object that never ran). A worker given up by its owner
+// (Abandon) still uses the client until it ends: break its transfer with
+// AbortTransfer and keep the client until Done().
 //
 // Intermediate forms are staged in memory up to a size limit and in
-// temporary files of the FTP client's TempDir above it ("gzip.tmp",
-// "encrypt.tmp", "zip.tmp", "unzip.tmp", "compare.tmp"), deleted after use.
+// temporary files of the FTP client's TempDir above it, named after their
+// stage ("gzip-<random>.tmp"; likewise encrypt, zip, unzip and compare) and
+// deleted after use on every path.
 #pragma once
 
 #include "engine/GzipThread.h"
@@ -37,7 +41,8 @@ public:
                     TThreadPriority APriority = TThreadPriority::tpNormal);
     ~TWriteFtpThread() override;
 
-    // Bytes uploaded (zip form: the source's size).
+    // Bytes uploaded (zip form: the source's size); 0 when the thread
+    // failed before its upload step.
     int64_t DestSize() const { return FFileSize; }
     // Sets the cancel flag; while the worker runs, stops the FTP client's
     // retries, resumes a paused worker and waits until Done() while
@@ -57,7 +62,8 @@ private:
     int32_t UploadZip();
     // Uploads a prepared stream from its start (after a reconnect into
     // FDestDir with AReconnect), then cancel check and verification.
-    int32_t SendStaged(TStream &AStaged, bool AReconnect);
+    // AReportedSize is the size for progress and DestSize (< 0: AStaged's).
+    int32_t SendStaged(TStream &AStaged, bool AReconnect, int64_t AReportedSize = -1);
     int32_t VerifyUpload(TStream &S);
 
     TExtFtp *FFtp;
@@ -90,6 +96,11 @@ protected:
     // chosen by AStageSize first. The header's key mode decides whether it
     // is decrypted.
     int32_t UnpackGzip(TStream &S, const TGzHeader &AHeader, TStream &ADest, int64_t AStageSize);
+    // The encrypted form downloaded into a new stage (kept for the caller,
+    // also on failure), its header read into AHeader.
+    int32_t FetchEncrypted(std::unique_ptr<TStream> &AStaged, QString &AStagedName, TEncHeader &AHeader);
+    // The rest of AStaged after the header decrypted into ADest.
+    int32_t DecryptRest(TStream &AStaged, TStream &ADest);
     int32_t MissingPassword();
 
     TExtFtp *FFtp;

@@ -2,15 +2,12 @@
 
 #include "core/PathUtils.h"
 #include "core/StringUtils.h"
-#include "core/TextEncoding.h"
-#include "core/XlFileUtils.h"
 #include "engine/Socket.h"
 #include "platform/File.h"
 #include "platform/System.h"
 #include "platform/Thread.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QRandomGenerator>
@@ -20,7 +17,6 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include <mutex>
 #include <stdexcept>
 
 namespace vl {
@@ -32,39 +28,10 @@ using TKind = ENetError::TKind;
 // The SMTP dialogue, one time-stamped line per command or reply. Lines
 // that carry credentials arrive already masked (TSocket::MaskNextLine); an
 // "AUTH <mechanism> <initial response>" line is masked here as well.
-class TSmtpLogFile : public TProtocolSink {
+class TSmtpLogFile : public TProtocolLogFile {
 public:
-    explicit TSmtpLogFile(const QString &AFileName) : FFileName(AFileName) {}
+    using TProtocolLogFile::TProtocolLogFile;
 
-    QString FileName() const
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        return FFileName;
-    }
-    void SetFileName(const QString &AValue)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        if (AValue == FFileName)
-            return;
-        FFile.close();
-        FFileName = AValue;
-    }
-    void SetActive(bool AValue)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FActive = AValue;
-        if (!AValue)
-            FFile.close();
-    }
-    bool Active() const
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        return FActive;
-    }
-
-    void Sent(const QByteArray &ALine) override { Write("Sent", Masked(ALine)); }
-    void Received(const QByteArray &ALine) override { Write("Recv", ALine); }
-    void Status(const QString &AText) { Write("Stat", AText.toUtf8()); }
     // A block headed "Error <date and time>" with one line per text.
     void ErrorEntry(const QStringList &ALines)
     {
@@ -74,12 +41,8 @@ public:
         Append(text);
     }
 
-private:
-    static QByteArray Stamp()
-    {
-        return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
-    }
-    static QByteArray Masked(const QByteArray &ALine)
+protected:
+    QByteArray Masked(const QByteArray &ALine) const override
     {
         if (ALine.size() > 5 && ALine.left(5).toUpper() == "AUTH ") {
             const int space = ALine.indexOf(' ', 5);
@@ -88,28 +51,6 @@ private:
         }
         return ALine;
     }
-    void Write(const char *ATag, const QByteArray &AText)
-    {
-        Append(Stamp() + ' ' + ATag + ": " + AText + '\n');
-    }
-    void Append(const QByteArray &AText)
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        if (!FActive || FFileName.isEmpty())
-            return;
-        if (!FFile.isOpen()) {
-            FFile.setFileName(FFileName);
-            if (!FFile.open(QIODevice::WriteOnly | QIODevice::Append))
-                return;
-        }
-        FFile.write(AText);
-        FFile.flush();
-    }
-
-    mutable std::mutex FLock;
-    QString FFileName;
-    QFile FFile;
-    bool FActive = false;
 };
 
 QString MailerTempPath()
@@ -525,13 +466,6 @@ QByteArray MessageId(const TEmailAddressItem &AFrom)
     return '<' + id + '@' + domain + '>';
 }
 
-QByteArray PasswordBytes(const QString &APassword)
-{
-    bool ok = true;
-    const QByteArray b = EncodeWindows1252(APassword, &ok);
-    return ok ? b : APassword.toUtf8();
-}
-
 } // namespace
 
 // ---- SMTP dialogue ----------------------------------------------------------------
@@ -838,15 +772,8 @@ TmMailer::TmMailer(const QString &APath, const QString &ARoot, const QString &AC
         // OpenSSL is linked, not loaded from a folder; a bare context shows
         // that it works.
         QString error;
-        bool library = TTlsContext::Create(QString(), QString(), QString(), {}, error) != nullptr;
-        const QString dir = APath.isEmpty() ? QString() : WithTrailingDelimiter(APath);
-        const QString root = dir + ARoot, cert = dir + ACert, key = dir + AKey;
-        if (library && XlFileExists(root, true) && XlFileExists(cert, true) && XlFileExists(key, true)) {
-            fRoot = root;
-            fCert = cert;
-            fKey = key;
-            fTLSAvail = true;
-        }
+        const bool library = TTlsContext::Create(QString(), QString(), QString(), {}, error) != nullptr;
+        fTLSAvail = library && FindTlsFiles(APath, ARoot, ACert, AKey, fRoot, fCert, fKey);
     }
     fIdLogFile = std::make_unique<TSmtpLogFile>(MailerTempPath() + QStringLiteral("SmtpLog.txt"));
 }
@@ -908,12 +835,7 @@ void TmMailer::AddError(TSendErrorType AType, const QString &AText)
 
 QByteArray TmMailer::SSLPasswordHandler()
 {
-    if (OnSSLPassword) {
-        QString pwd;
-        OnSSLPassword(pwd);
-        return PasswordBytes(pwd);
-    }
-    return PasswordBytes(fCertPwd);
+    return ClientKeyPassword(OnSSLPassword, PassPhraseBytes(fCertPwd));
 }
 
 // The message from the current properties. The charset is chosen for

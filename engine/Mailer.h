@@ -8,7 +8,7 @@
 // the thread's messages processed through the work events.
 #pragma once
 
-#include "engine/FtpClient.h" // TUseTls, the TLS modes shared with FTP
+#include "engine/Socket.h"
 
 #include <QByteArray>
 #include <QList>
@@ -37,7 +37,6 @@ struct TSendError {
 };
 using TSendErrors = QList<TSendError>;
 
-using TGetPassword = std::function<void(QString &APassword)>;
 using TMailerNotifyEvent = std::function<void(TmMailer &ASender)>;
 using TMailerWorkEvent = std::function<void(TmMailer &ASender, TWorkMode AWorkMode, int64_t AWorkCount)>;
 using TMailerWorkBeginEvent = std::function<void(TmMailer &ASender, TWorkMode AWorkMode, int64_t AWorkCountMax)>;

@@ -1,7 +1,12 @@
 #include "engine/Socket.h"
 
 #include "core/FileTimes.h"
+#include "core/PathUtils.h"
+#include "core/TextEncoding.h"
+#include "core/XlFileUtils.h"
 #include "platform/FileNames.h"
+
+#include <QDateTime>
 
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -112,6 +117,94 @@ int32_t Remaining(TClock::time_point ADeadline)
 }
 
 } // namespace
+
+QByteArray ClientKeyPassword(const TGetPassword &AAsk, const QByteArray &AKept)
+{
+    if (!AAsk)
+        return AKept;
+    QString pwd;
+    AAsk(pwd);
+    return PassPhraseBytes(pwd);
+}
+
+QByteArray PassPhraseBytes(const QString &APassword)
+{
+    bool ok = true;
+    const QByteArray b = EncodeWindows1252(APassword, &ok);
+    return ok ? b : APassword.toUtf8();
+}
+
+bool FindTlsFiles(const QString &APath, const QString &ARoot, const QString &ACert, const QString &AKey,
+                  QString &ARootPath, QString &ACertPath, QString &AKeyPath)
+{
+    if (ARoot.isEmpty() || ACert.isEmpty() || AKey.isEmpty())
+        return false;
+    const QString dir = APath.isEmpty() ? QString() : WithTrailingDelimiter(APath);
+    const QString root = dir + ARoot, cert = dir + ACert, key = dir + AKey;
+    if (!XlFileExists(root, true) || !XlFileExists(cert, true) || !XlFileExists(key, true))
+        return false;
+    ARootPath = root;
+    ACertPath = cert;
+    AKeyPath = key;
+    return true;
+}
+
+// ---- TProtocolLogFile ----
+
+QString TProtocolLogFile::FileName() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return FFileName;
+}
+
+void TProtocolLogFile::SetFileName(const QString &AValue)
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    if (AValue == FFileName)
+        return;
+    FFile.close();
+    FFileName = AValue;
+}
+
+void TProtocolLogFile::SetActive(bool AValue)
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    FActive = AValue;
+    if (!AValue)
+        FFile.close();
+}
+
+bool TProtocolLogFile::Active() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return FActive;
+}
+
+QByteArray TProtocolLogFile::Stamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
+}
+
+void TProtocolLogFile::Write(const char *ATag, const QByteArray &AText)
+{
+    Append(Stamp() + ' ' + ATag + ": " + AText + '\n');
+}
+
+void TProtocolLogFile::Append(const QByteArray &AText)
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    if (!FActive || FFileName.isEmpty())
+        return;
+    if (!FFile.isOpen()) {
+        FFile.setFileName(FFileName);
+        if (!FFile.open(QIODevice::WriteOnly | QIODevice::Append))
+            return;
+    }
+    FFile.write(AText);
+    FFile.flush();
+}
+
+// ---- ENetError ----
 
 ENetError::ENetError(TKind AKind, const QString &AMessage, int32_t AReplyCode)
     : std::runtime_error(AMessage.toStdString()), Kind(AKind), Message(AMessage), ReplyCode(AReplyCode)

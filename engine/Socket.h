@@ -11,12 +11,14 @@
 #include "core/DateTime.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 typedef struct ssl_ctx_st SSL_CTX;
@@ -24,6 +26,9 @@ typedef struct ssl_st SSL;
 typedef struct ssl_session_st SSL_SESSION;
 
 namespace vl {
+
+// How a client connection uses TLS (FTP and SMTP).
+enum class TUseTls { utNoTLSSupport, utUseImplicitTLS, utUseRequireTLS, utUseExplicitTLS };
 
 class ENetError : public std::runtime_error {
 public:
@@ -73,12 +78,59 @@ private:
     std::function<QByteArray()> FKeyPassword;
 };
 
+// Asks the user for a pass phrase.
+using TGetPassword = std::function<void(QString &APassword)>;
+
+// The pass phrase of a client key for OpenSSL: AAsk's answer when it is
+// set, else AKept.
+QByteArray ClientKeyPassword(const TGetPassword &AAsk, const QByteArray &AKept);
+// A typed pass phrase as bytes: Windows-1252 where the text fits, else UTF-8.
+QByteArray PassPhraseBytes(const QString &APassword);
+// The full paths of a client's TLS files (trust store, certificate, key)
+// named relative to APath into ARootPath, ACertPath and AKeyPath; false,
+// with nothing set, unless all three are named and exist.
+bool FindTlsFiles(const QString &APath, const QString &ARoot, const QString &ACert, const QString &AKey,
+                  QString &ARootPath, QString &ACertPath, QString &AKeyPath);
+
 // Receives the text dialogue of a connection for a protocol log.
 class TProtocolSink {
 public:
     virtual ~TProtocolSink() = default;
     virtual void Sent(const QByteArray &ALine) = 0;
     virtual void Received(const QByteArray &ALine) = 0;
+};
+
+// A protocol log: time-stamped lines of the dialogue and of status,
+// appended to the file while the log is active (the file is opened with the
+// first line). Sent lines go through Masked, so credentials never reach it.
+class TProtocolLogFile : public TProtocolSink {
+public:
+    explicit TProtocolLogFile(const QString &AFileName) : FFileName(AFileName) {}
+
+    QString FileName() const;
+    void SetFileName(const QString &AValue);
+    void SetActive(bool AValue);
+    bool Active() const;
+
+    void Sent(const QByteArray &ALine) override { Write("Sent", Masked(ALine)); }
+    void Received(const QByteArray &ALine) override { Write("Recv", ALine); }
+    void Status(const QString &AText) { Write("Stat", AText.toUtf8()); }
+
+protected:
+    // A sent line as the log shows it.
+    virtual QByteArray Masked(const QByteArray &ALine) const { return ALine; }
+    // The local date and time a line is headed with.
+    static QByteArray Stamp();
+    // One line "<stamp> <tag>: <text>".
+    void Write(const char *ATag, const QByteArray &AText);
+    // AText as it stands (nothing while inactive or without a name).
+    void Append(const QByteArray &AText);
+
+private:
+    mutable std::mutex FLock;
+    QString FFileName;
+    QFile FFile;
+    bool FActive = false;
 };
 
 class TSocket {

@@ -8,11 +8,6 @@ namespace vl {
 
 namespace {
 
-bool HasOption(TCopyOptions AOptions, TCopyOption AOption)
-{
-    return (AOptions & CopyOptionBit(AOption)) != 0;
-}
-
 // The data is in place when a step ended without an error (a warning only
 // says that some metadata was not applied).
 bool DataWritten(int32_t ACode)
@@ -39,14 +34,7 @@ TWinCopyThread::TWinCopyThread(const QString &ASourceName, const QString &ADestN
     CheckTime = HasOption(AOptions, TCopyOption::coCheckTime);
     SetNoWriteCache(HasOption(AOptions, TCopyOption::coNoCache));
     ResetArchiveBit = HasOption(AOptions, TCopyOption::coResetArchive);
-    if (FZipCompress)
-        FErrFlag = eoZip;
-    else if (FCompress)
-        FErrFlag = eoGzip;
-    else if (AEncryption)
-        FErrFlag = eoEncrypt;
-    else
-        FErrFlag = eoCopy;
+    FErrFlag = BackupErrorType(AOptions, AEncryption != nullptr);
 }
 
 void TWinCopyThread::Execute()

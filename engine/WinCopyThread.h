@@ -17,6 +17,19 @@ enum class TCopyOption {
 // Bit i stands for the option of ordinal i.
 using TCopyOptions = uint16_t;
 constexpr TCopyOptions CopyOptionBit(TCopyOption o) { return TCopyOptions(1u << unsigned(o)); }
+constexpr bool HasOption(TCopyOptions AOptions, TCopyOption AOption)
+{
+    return (AOptions & CopyOptionBit(AOption)) != 0;
+}
+// The error type (eo...) of a backup written in the form AOptions and the
+// encryption ask for: zip before gzip before encryption.
+constexpr int32_t BackupErrorType(TCopyOptions AOptions, bool AEncrypted)
+{
+    return HasOption(AOptions, TCopyOption::coZipCompress) ? eoZip
+           : HasOption(AOptions, TCopyOption::coCompress)  ? eoGzip
+           : AEncrypted                                    ? eoEncrypt
+                                                           : eoCopy;
+}
 
 class TWinCopyThread : public TGZipThread {
 public:
