@@ -817,15 +817,23 @@ void TmMailer::SetWriteLogFile(bool Value)
     fIdLogFile->SetActive(Value);
 }
 
+// An empty value removes the header: callers set optional headers such as
+// "Reply-To" from settings that may be empty, and an empty address header
+// is not a valid one.
 void TmMailer::AddExtraHeader(const QString &AId, const QString &AContents)
 {
-    for (auto &h : fExtraHeaders) {
-        if (h.first.compare(AId, Qt::CaseInsensitive) == 0) {
-            h.second = AContents;
+    const bool remove = AContents.trimmed().isEmpty();
+    for (qsizetype i = 0; i < fExtraHeaders.size(); ++i) {
+        if (fExtraHeaders[i].first.compare(AId, Qt::CaseInsensitive) == 0) {
+            if (remove)
+                fExtraHeaders.removeAt(i);
+            else
+                fExtraHeaders[i].second = AContents;
             return;
         }
     }
-    fExtraHeaders.append({AId, AContents});
+    if (!remove)
+        fExtraHeaders.append({AId, AContents});
 }
 
 void TmMailer::AddError(TSendErrorType AType, const QString &AText)
@@ -858,6 +866,9 @@ QByteArray TmMailer::BuildMessage()
     default:
         content = TextEntity(Body, QStringLiteral("plain"), false);
     }
+    // Each attachment part says "Content-Disposition: attachment" itself;
+    // the message as a whole carries no disposition, since "attachment" on
+    // it would tell mail readers not to show the report text inline.
     if (!Attachments.AttachedFiles.isEmpty()) {
         QList<TEntity> parts{content};
         for (const QString &line : Attachments.AttachedFiles)

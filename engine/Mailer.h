@@ -127,7 +127,8 @@ public:
     void ClearBody() { Body.clear(); }
     void AddToBody(const QString &AText) { Body.append(AText); }
     void ClearExtraHeaders() { fExtraHeaders.clear(); }
-    // Sets header AId (name compared without case) to AContents.
+    // Sets header AId (name compared without case) to AContents; an empty
+    // AContents removes it.
     void AddExtraHeader(const QString &AId, const QString &AContents);
 
     // Builds the message and writes it to AFilename; false on any failure.
