@@ -134,11 +134,14 @@ uint32_t CheckWorkDir(const QString &WorkDir)
 // ---------------------------------------------------------------------------
 // Starting
 
+inline constexpr int kInheritFd = -1;
+inline constexpr int kNullFd = -2; // /dev/null
+
 struct TSpawn {
     QList<QByteArray> Argv;        // argv[0] is searched in PATH when it has no "/"
     QByteArray WorkDir;            // empty: the current folder
-    int StdoutFd = -1;             // -1: inherited
-    int StderrFd = -1;             // -1: inherited
+    int StdoutFd = kInheritFd;     // or kNullFd, or a descriptor
+    int StderrFd = kInheritFd;
     QByteArray Terminal;           // a pseudo-terminal for all three, and as controlling terminal
     bool NewSession = false;
     QList<QByteArray> Environment; // empty: ours
@@ -170,12 +173,21 @@ int Spawn(const TSpawn &s, pid_t &pid)
         posix_spawn_file_actions_adddup2(&actions, 0, 1);
         posix_spawn_file_actions_adddup2(&actions, 0, 2);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        // The pipe may itself sit on 0 to 2 when we were started without
+        // them: duplicate it first, then open /dev/null over the rest.
         if (s.StdoutFd >= 0)
             posix_spawn_file_actions_adddup2(&actions, s.StdoutFd, 1);
         if (s.StderrFd >= 0)
             posix_spawn_file_actions_adddup2(&actions, s.StderrFd, 2);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (s.StdoutFd == kNullFd)
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (s.StderrFd == kNullFd)
+            posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
+    // Only the standard handles pass: a descriptor of ours opened without
+    // close-on-exec (a lock file, a socket) must not live on in the program.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     if (!s.WorkDir.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, s.WorkDir.constData());
 
@@ -195,6 +207,23 @@ int Spawn(const TSpawn &s, pid_t &pid)
     return err;
 }
 
+// Pipe ends, closed on every way out (a message handler may throw).
+struct TPipeFds {
+    int Fd[2] = {-1, -1};
+    TPipeFds() = default;
+    TPipeFds(const TPipeFds &) = delete;
+    TPipeFds &operator=(const TPipeFds &) = delete;
+    ~TPipeFds() { Close(); }
+    void Close()
+    {
+        for (int &fd : Fd)
+            if (fd >= 0) {
+                ::close(fd);
+                fd = -1;
+            }
+    }
+};
+
 QList<QByteArray> ShellArgv(const QByteArray &script)
 {
     return {QByteArrayLiteral("/bin/sh"), QByteArrayLiteral("-c"), script};
@@ -205,20 +234,28 @@ QList<QByteArray> ShellArgv(const QByteArray &script)
 
 enum class TWaitEnd { Ended, TimedOut, Cancelled };
 
-// Appends what the pipe holds now; false at its end (or on an error).
+// Output kept of one program; the rest is drained and dropped, so a
+// runaway program cannot exhaust our memory.
+inline constexpr qsizetype kMaxOutput = 16 << 20;
+
+// Appends what the pipe holds now, at most 1 MiB per call so that a writer
+// that never pauses cannot hold the caller; false at the pipe's end (or on
+// an error).
 bool ReadAvailable(int fd, QByteArray &out)
 {
     char buf[65536];
-    for (;;) {
+    for (int reads = 0; reads < 16;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
-            out.append(buf, n);
+            out.append(buf, std::min<qsizetype>(n, std::max<qsizetype>(kMaxOutput - out.size(), 0)));
+            ++reads;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         return n < 0 && errno == EAGAIN;
     }
+    return true;
 }
 
 // Waits for the program's end, up to timeoutMs (<= 0: no limit), draining
@@ -263,14 +300,16 @@ TWaitEnd WaitForEnd(TProcess &p, int64_t timeoutMs, bool honourCancel, int &pipe
 
 // After the program's end: the rest of the output up to the pipe's end. A
 // program left running in the background may hold the pipe open; what it
-// writes later is not waited for.
+// writes after 200 ms is not waited for, even when it never stops writing.
 void ReadRest(int &pipeFd, QByteArray &out)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(200);
     while (pipeFd >= 0) {
         const int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
         pollfd fd{pipeFd, POLLIN, 0};
-        const int r = ::poll(&fd, 1, int(std::max<int64_t>(left, 0)));
+        const int r = ::poll(&fd, 1, int(left));
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
@@ -619,7 +658,8 @@ uint32_t ExecuteProcess(const QString &AppName, const QString &CmdLine, const QS
         return result;
     };
 
-    int pipeFds[2] = {-1, -1};
+    TPipeFds pipe;
+    int(&pipeFds)[2] = pipe.Fd;
     if (capture) {
         if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
             if (Flags & epPipeErrorDialog)
@@ -628,19 +668,11 @@ uint32_t ExecuteProcess(const QString &AppName, const QString &CmdLine, const QS
         }
         ::fcntl(pipeFds[0], F_SETFL, ::fcntl(pipeFds[0], F_GETFL) | O_NONBLOCK);
     }
-    auto closePipe = [&] {
-        for (int &fd : pipeFds)
-            if (fd >= 0) {
-                ::close(fd);
-                fd = -1;
-            }
-    };
-
     uint32_t check = CheckWorkDir(WorkDir);
     if (check == 0)
         check = AppName.isEmpty() ? CheckCommandProgram(CmdLine, WorkDir) : CheckProgram(AppName, WorkDir);
     if (check != 0) {
-        closePipe();
+        pipe.Close();
         return finish(check, QString());
     }
 
@@ -648,11 +680,10 @@ uint32_t ExecuteProcess(const QString &AppName, const QString &CmdLine, const QS
     spawn.Argv = ShellArgv(AppName.isEmpty() ? EncodeFileName(CmdLine) : ProgramCommand(AppName, CmdLine));
     spawn.WorkDir = EncodeFileName(WorkDir);
     spawn.NewSession = ownSession;
-    if (capture) {
-        spawn.StdoutFd = pipeFds[1];
-        if (Flags & epCaptureErrors)
-            spawn.StderrFd = pipeFds[1];
-    }
+    // What is not captured goes nowhere, so a program left running never
+    // holds our own output (a caller's pipe) open.
+    spawn.StdoutFd = capture ? pipeFds[1] : kNullFd;
+    spawn.StderrFd = capture && (Flags & epCaptureErrors) ? pipeFds[1] : kNullFd;
     pid_t pid = -1;
     const int err = Spawn(spawn, pid);
     // Our copy of the write end goes at once, so the pipe ends with the program.
@@ -662,7 +693,7 @@ uint32_t ExecuteProcess(const QString &AppName, const QString &CmdLine, const QS
         pipeFds[1] = -1;
     }
     if (err != 0) {
-        closePipe();
+        pipe.Close();
         return finish(StartError(err), QString());
     }
     TProcessHandle process = TProcessAccess::Make(pid);
@@ -687,7 +718,7 @@ uint32_t ExecuteProcess(const QString &AppName, const QString &CmdLine, const QS
         ReadRest(pipeFds[0], bytes);
         text = DecodeOutput(bytes, CodePage);
     }
-    closePipe();
+    pipe.Close();
     return finish(result, text);
 }
 
@@ -709,6 +740,8 @@ TProcessHandle StartProcess(const QString &CmdLine, const QString &WorkDir)
     TSpawn spawn;
     spawn.Argv = ShellArgv(EncodeFileName(CmdLine));
     spawn.WorkDir = EncodeFileName(WorkDir);
+    spawn.StdoutFd = kNullFd;
+    spawn.StderrFd = kNullFd;
     pid_t pid = -1;
     if (const int err = Spawn(spawn, pid))
         ThrowProcessError(StartError(err), false);
@@ -801,8 +834,8 @@ uint32_t WaitForProcess(TProcessHandle &Handle, int32_t Timeout, bool ExitCodeOn
     if (!Handle)
         return ERROR_INVALID_HANDLE;
     int noPipe = -1;
-    const int64_t timeoutMs = Timeout == 0 ? 0 : std::abs(int64_t(Timeout));
-    const TWaitEnd end = WaitForEnd(*Handle, timeoutMs, false, noPipe, nullptr);
+    // A negative time-out is a wait of weeks or more (-1 is INFINITE): no limit.
+    const TWaitEnd end = WaitForEnd(*Handle, std::max<int64_t>(Timeout, 0), false, noPipe, nullptr);
     if (end != TWaitEnd::Ended && !ExitCodeOnTimeout)
         return WAIT_TIMEOUT;
     const uint32_t result = ExitResult(*Handle, end == TWaitEnd::Ended ? 0 : WAIT_TIMEOUT);
@@ -853,15 +886,16 @@ uint32_t ShellExecuteAndWait(const QString &FileName, const QString &Params, con
     if (const int err = Spawn(spawn, pid))
         return StartError(err);
     TProcessHandle process = TProcessAccess::Make(pid);
-    const uint32_t result = WaitForProcess(process, Timeout, ExitCodeOnTimeout);
-    return result;
+    return WaitForProcess(process, int32_t(std::min<int64_t>(std::abs(int64_t(Timeout)), INT32_MAX)),
+                          ExitCodeOnTimeout);
 }
 
 bool RunElevated(const QString &FileName, const QString &Params, const QString &WorkDir)
 {
     if (IsProcessElevated())
         return false;
-    int pipeFds[2];
+    TPipeFds pipe;
+    int(&pipeFds)[2] = pipe.Fd;
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return false;
     ::fcntl(pipeFds[0], F_SETFL, ::fcntl(pipeFds[0], F_GETFL) | O_NONBLOCK);
@@ -871,23 +905,19 @@ bool RunElevated(const QString &FileName, const QString &Params, const QString &
     pid_t pid = -1;
     const int err = Spawn(spawn, pid);
     ::close(pipeFds[1]);
-    if (err != 0) {
-        ::close(pipeFds[0]);
+    pipeFds[1] = -1;
+    if (err != 0)
         return false;
-    }
     TProcessHandle process = TProcessAccess::Make(pid);
     // The marker byte comes once the authorisation has passed and the
     // program is being started; pkexec's end without it is a refusal.
     QByteArray marker;
-    int fd = pipeFds[0];
-    while (marker.isEmpty() && fd >= 0) {
-        if (WaitForEnd(*process, 100, false, fd, &marker) == TWaitEnd::Ended) {
-            ReadRest(fd, marker);
+    while (marker.isEmpty() && pipeFds[0] >= 0) {
+        if (WaitForEnd(*process, 100, false, pipeFds[0], &marker) == TWaitEnd::Ended) {
+            ReadRest(pipeFds[0], marker);
             break;
         }
     }
-    if (fd >= 0)
-        ::close(fd);
     return !marker.isEmpty();
 }
 

@@ -5,8 +5,11 @@
 // Command lines are shell text: they run through "/bin/sh -c", so quoting,
 // redirections and pipes work as in a terminal. Programs start with
 // posix_spawn, standard input from /dev/null, default signal handling and
-// Velkor's environment; a captured output pipe is drained while waiting,
-// so no amount of output can block a program.
+// Velkor's environment, and no descriptor of ours beyond the standard
+// three; a captured output pipe is drained while waiting, so no amount of
+// output can block a program (what passes 16 MiB is drained and dropped).
+// ExecuteProcess and StartProcess send output they do not capture to
+// /dev/null.
 //
 // Result codes of the waits (32 bit):
 //   0                       the program ended with exit code 0;
@@ -123,10 +126,11 @@ TProcessHandle StartProcess(const QString &CmdLine, const QString &WorkDir);
 TProcessHandle StartProcessAsUser(const QString &User, const QString &Domain, const QString &Password,
                                   const QString &CmdLine, const QString &WorkDir);
 
-// Waits for a started program: Timeout nonzero waits up to its absolute
-// value, 0 until it ends. A time-out without ExitCodeOnTimeout gives 258
-// and leaves Handle as it was; otherwise the exit code is read (0 gives
-// the wait's result, else code | kExitCodeBit) and Handle is released.
+// Waits for a started program: Timeout positive waits up to that long, 0
+// or negative (-1 is INFINITE) until it ends. A time-out without
+// ExitCodeOnTimeout gives 258 and leaves Handle as it was; otherwise the
+// exit code is read (0 gives the wait's result, else code | kExitCodeBit)
+// and Handle is released.
 uint32_t WaitForProcess(TProcessHandle &Handle, int32_t Timeout, bool ExitCodeOnTimeout);
 
 // Opens FileName and waits. An executable file runs with Params (shell

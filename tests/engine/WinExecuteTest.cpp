@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -163,6 +164,29 @@ TEST(WinExecuteTest, BackgroundChildHoldingThePipeDoesNotBlock)
               0u);
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_EQ(out, Lines({"done"}));
+}
+
+// A program that never stops writing neither defeats the time-out nor
+// holds the caller after its shell has ended.
+TEST(WinExecuteTest, EndlessOutputEndsTheWait)
+{
+    struct Case {
+        const char *cmd;
+        int32_t timeout;
+        uint32_t result;
+    } cases[] = {
+        {"exec yes", 500, WAIT_TIMEOUT},
+        {"yes 0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef & sleep 0.3", 10000, 0},
+    };
+    for (const Case &c : cases) {
+        QStringList out;
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_EQ(ExecuteConsoleProcess(QString::fromUtf8(c.cmd), QString(), epCaptureOutput, c.timeout, false, &out),
+                  c.result)
+            << c.cmd;
+        EXPECT_LT(timer.elapsed(), 5000) << c.cmd;
+    }
 }
 
 TEST(WinExecuteTest, TimeOut)
@@ -323,6 +347,43 @@ TEST(WinExecuteTest, StartAndWait)
 
     handle = StartProcess(QStringLiteral("kill -TERM $$"), QString());
     EXPECT_EQ(WaitForProcess(handle, 5000, false), Failed(128 + SIGTERM));
+
+    // A negative time-out (-1: INFINITE) sets no limit.
+    handle = StartProcess(QStringLiteral("sleep 0.3"), QString());
+    EXPECT_EQ(WaitForProcess(handle, -1, false), 0u);
+}
+
+// Programs left running hold none of our descriptors: neither our output
+// (a caller reading it would wait for them) nor a file opened without
+// close-on-exec.
+TEST(WinExecuteTest, ProgramsLeftRunningHoldNoneOfOurDescriptors)
+{
+    int output[2], extra[2];
+    ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe(extra), 0);
+    const int savedOut = ::dup(1), savedErr = ::dup(2);
+    ::dup2(output[1], 1);
+    ::dup2(output[1], 2);
+    TProcessHandle started = StartProcess(QStringLiteral("sleep 5"), QString());
+    const uint32_t plain = ExecuteConsoleProcess(QStringLiteral("sleep 5"), QString(), 0, 100, false, nullptr);
+    const uint32_t captured =
+        ExecuteConsoleProcess(QStringLiteral("sleep 5"), QString(), epCaptureOutput, 100, false, nullptr);
+    ::dup2(savedOut, 1);
+    ::dup2(savedErr, 2);
+    for (int fd : {savedOut, savedErr, output[1], extra[1]})
+        ::close(fd);
+    EXPECT_EQ(plain, WAIT_TIMEOUT);
+    EXPECT_EQ(captured, WAIT_TIMEOUT);
+    for (int fd : {output[0], extra[0]}) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 1000);
+        EXPECT_EQ(ready, 1) << "a program still holds pipe " << fd;
+        char c;
+        if (ready == 1)
+            EXPECT_EQ(::read(fd, &c, 1), 0);
+        ::close(fd);
+    }
+    ::kill(started->Pid(), SIGKILL);
 }
 
 TEST(WinExecuteTest, StartFailureRaises)
