@@ -799,11 +799,7 @@ public:
 
     HRESULT GetWriterMetadataCount(uint32_t &Writers) override
     {
-        Writers = 0;
-        if (!FGathered)
-            return VSS_E_BAD_STATE;
-        Writers = uint32_t(FWriters.size());
-        return S_OK;
+        return WriterCount(FGathered, Writers);
     }
 
     HRESULT GetWriterMetadata(uint32_t Index, VSS_ID &InstanceId,
@@ -859,11 +855,7 @@ public:
 
     HRESULT GetWriterStatusCount(uint32_t &Writers) override
     {
-        Writers = 0;
-        if (!FStatusGathered)
-            return VSS_E_BAD_STATE;
-        Writers = uint32_t(FWriters.size());
-        return S_OK;
+        return WriterCount(FStatusGathered, Writers);
     }
 
     HRESULT GetWriterStatus(uint32_t Index, VSS_ID &InstanceId, VSS_ID &WriterId, QString &WriterName,
@@ -1020,15 +1012,7 @@ public:
             }
             made.push_back(r);
         }
-        if (failure < 0) {
-            // All or nothing: a set that is not whole is not kept.
-            for (const auto &r : made)
-                if (const auto provider = ProviderNamed(r.ProviderName))
-                    provider->Delete(r);
-            FPending.clear();
-            return Completed(Async, failure);
-        }
-        {
+        if (failure >= 0) {
             std::lock_guard lock(gMutex);
             if (!persistent)
                 for (auto &r : made) {
@@ -1042,6 +1026,7 @@ public:
                 failure = E_ACCESSDENIED;
         }
         if (failure < 0) {
+            // All or nothing: a set that is not whole is not kept.
             for (const auto &r : made)
                 if (const auto provider = ProviderNamed(r.ProviderName))
                     provider->Delete(r);
@@ -1100,6 +1085,16 @@ public:
     }
 
 private:
+    // The number of writers, once the step that lists them (Gathered) is done.
+    HRESULT WriterCount(bool Gathered, uint32_t &Writers) const
+    {
+        Writers = 0;
+        if (!Gathered)
+            return VSS_E_BAD_STATE;
+        Writers = uint32_t(FWriters.size());
+        return S_OK;
+    }
+
     TAddedComponent *FindComponent(const VSS_ID &instance, const VSS_ID &writer, const QString &logicalPath,
                                    const QString &name)
     {

@@ -8,6 +8,7 @@
 #include "engine/WinExecute.h"
 #include "platform/SysErrors.h"
 #include "platform/System.h"
+#include "platform/Terminal.h"
 #include "platform/Volumes.h"
 
 #include <QFile>
@@ -81,15 +82,6 @@ QString SnapshotTimeText(int64_t FileTime)
                           FileTimeToLocalDateTime(static_cast<TFileTime>(FileTime)));
 }
 
-QString SystemErrorMessage(uint32_t Code)
-{
-    if (Code == ERROR_BAD_EXE_FORMAT)
-        return Tr("The file is not a program that can be run");
-    if (const char *text = SysErrorText(Code))
-        return Tr(text);
-    return Tr("System error %1").arg(Code);
-}
-
 [[noreturn]] void RaiseWin32Error(uint32_t Code, const QString &Text, const TOutputString &Log)
 {
     if (Log) {
@@ -98,23 +90,6 @@ QString SystemErrorMessage(uint32_t Code)
         Log(GuardedFormat(QStringLiteral(" - Error text: %s"), SystemErrorMessage(Code)));
     }
     throw EOSError(SystemErrorMessage(Code), Code);
-}
-
-bool WriteAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
 }
 
 } // namespace
@@ -238,13 +213,19 @@ void TVolumeShadowCopy::WaitAndCheckForAsyncOperation(IVssAsync *Async)
     CheckResult(returned, QStringLiteral("TVolumeShadowCopy.WaitAndCheckForAsyncOperation:Async.QueryStatus:hrReturned"));
 }
 
+void TVolumeShadowCopy::RunAsyncOperation(HRESULT (IVssBackupComponents::*Start)(std::shared_ptr<IVssAsync> &),
+                                          const QString &Text)
+{
+    std::shared_ptr<IVssAsync> async;
+    CheckResult((Components().*Start)(async), Text);
+    WaitAndCheckForAsyncOperation(async.get());
+}
+
 void TVolumeShadowCopy::GatherWriterMetadata()
 {
     ShowStatus(vssGatherWriterMetadata);
-    std::shared_ptr<IVssAsync> async;
-    CheckResult(Components().GatherWriterMetadata(async),
-                QStringLiteral("TVolumeShadowCopy.GatherWriterMetadata:VssBackupComponents.GatherWriterMetadata"));
-    WaitAndCheckForAsyncOperation(async.get());
+    RunAsyncOperation(&IVssBackupComponents::GatherWriterMetadata,
+                      QStringLiteral("TVolumeShadowCopy.GatherWriterMetadata:VssBackupComponents.GatherWriterMetadata"));
     InitializeWriterMetadata();
 }
 
@@ -274,10 +255,8 @@ void TVolumeShadowCopy::InitializeWriterMetadata()
 void TVolumeShadowCopy::GatherWriterStatus()
 {
     ShowStatus(vssGatherWriterStatus);
-    std::shared_ptr<IVssAsync> async;
-    CheckResult(Components().GatherWriterStatus(async),
-                QStringLiteral("TVolumeShadowCopy.GatherWriterStatus:ssBackupComponents.GatherWriterStatus"));
-    WaitAndCheckForAsyncOperation(async.get());
+    RunAsyncOperation(&IVssBackupComponents::GatherWriterStatus,
+                      QStringLiteral("TVolumeShadowCopy.GatherWriterStatus:ssBackupComponents.GatherWriterStatus"));
 }
 
 void TVolumeShadowCopy::ListWriterMetadata(bool bListDetailedInfo)
@@ -386,20 +365,16 @@ void TVolumeShadowCopy::AddToSnapshotSet(const QStringList &AVolumeList)
 void TVolumeShadowCopy::PrepareForBackup()
 {
     ShowStatus(vssPrepareForBackup);
-    std::shared_ptr<IVssAsync> async;
-    CheckResult(Components().PrepareForBackup(async),
-                QStringLiteral("TVolumeShadowCopy.PrepareForBackup:VssBackupComponents.PrepareForBackup"));
-    WaitAndCheckForAsyncOperation(async.get());
+    RunAsyncOperation(&IVssBackupComponents::PrepareForBackup,
+                      QStringLiteral("TVolumeShadowCopy.PrepareForBackup:VssBackupComponents.PrepareForBackup"));
     CheckSelectedWriterStatus();
 }
 
 void TVolumeShadowCopy::DoSnapshotSet()
 {
     ShowStatus(vssCreating);
-    std::shared_ptr<IVssAsync> async;
-    CheckResult(Components().DoSnapshotSet(async),
-                QStringLiteral("TVolumeShadowCopy.DoSnapshotSet:VssBackupComponents.DoSnapshotSet"));
-    WaitAndCheckForAsyncOperation(async.get());
+    RunAsyncOperation(&IVssBackupComponents::DoSnapshotSet,
+                      QStringLiteral("TVolumeShadowCopy.DoSnapshotSet:VssBackupComponents.DoSnapshotSet"));
     if (FVssContext & kVssContextFastSnapshot) {
         WriteLineToLog(QStringLiteral("\r\nFast DoSnapshotSet finished.\r\n"));
         return;
@@ -472,10 +447,8 @@ void TVolumeShadowCopy::BackupComplete(bool succeeded)
                              : QStringLiteral("- Backup failed. Mark all writers as not successfully backed up ... "));
     SetBackupSucceeded(succeeded);
     ShowStatus(vssCompleting, ssBreakBefore);
-    std::shared_ptr<IVssAsync> async;
-    CheckResult(Components().BackupComplete(async),
-                QStringLiteral("TVolumeShadowCopy.BackupComplete:VssBackupComponents.BackupComplete"));
-    WaitAndCheckForAsyncOperation(async.get());
+    RunAsyncOperation(&IVssBackupComponents::BackupComplete,
+                      QStringLiteral("TVolumeShadowCopy.BackupComplete:VssBackupComponents.BackupComplete"));
     CheckSelectedWriterStatus();
 }
 

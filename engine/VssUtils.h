@@ -166,6 +166,9 @@ private:
     void ShowStatus(int Index, uint8_t Flags = 0);
     void ShowStatusFmt(int Index, const QString &Arg, uint8_t Flags = 0);
     void WaitAndCheckForAsyncOperation(IVssAsync *Async);
+    // Starts an asynchronous operation of the components, then waits for it
+    // and checks its result.
+    void RunAsyncOperation(HRESULT (IVssBackupComponents::*Start)(std::shared_ptr<IVssAsync> &), const QString &Text);
     void CheckSelectedWriterStatus();
     bool IsWriterSelected(const TGUID &InstanceId) const;
     void AddToSnapshotSet(const QStringList &AVolumeList);

@@ -69,6 +69,18 @@ bool ComponentNamed(const TVssWriter &w, const TVssComponent &c, const QString &
     throw EOleSysError(QString(), E_INVALIDARG);
 }
 
+// A getter that must hand back an object: a failing call raises, and so does
+// an empty result, as unexpected.
+template <class T, class Get>
+std::shared_ptr<T> GetChecked(Get get, const QString &text, const TOutputString &log)
+{
+    std::shared_ptr<T> item;
+    CheckComCall(get(item), text, log);
+    if (!item)
+        CheckComCall(E_UNEXPECTED, text, log);
+    return item;
+}
+
 } // namespace
 
 // ---- TVssFileDescriptor ----
@@ -154,10 +166,8 @@ void TVssComponent::Initialize(const QString &WriterNameParam, IVssWMComponent &
     };
     for (const TKind &kind : kinds) {
         for (uint32_t i = 0; i < kind.Count; ++i) {
-            std::shared_ptr<IVssWMFiledesc> fd;
-            CheckComCall((pComponent.*kind.Get)(i, fd), QString::fromLatin1(kind.Text), fWriteLineToLog);
-            if (!fd)
-                CheckComCall(E_UNEXPECTED, QString::fromLatin1(kind.Text), fWriteLineToLog);
+            const auto fd = GetChecked<IVssWMFiledesc>([&](auto &item) { return (pComponent.*kind.Get)(i, item); },
+                                                       QString::fromLatin1(kind.Text), fWriteLineToLog);
             auto d = std::make_unique<TVssFileDescriptor>(fWriteLineToLog);
             d->Initialize(*fd, kind.Type);
             Descriptors.push_back(std::move(d));
@@ -262,21 +272,17 @@ void TVssWriter::Initialize(IVssExamineWriterMetadata &Metadata)
     CheckComCall(Metadata.GetFileCounts(includeFiles, excludeFiles, components),
                  QStringLiteral("TVssWriter.Initialize:Metadata.GetFileCounts"), fWriteLineToLog);
     for (uint32_t i = 0; i < excludeFiles; ++i) {
-        const QString text = QStringLiteral("TVssWriter.Initialize:Metadata.GetExcludeFile");
-        std::shared_ptr<IVssWMFiledesc> fd;
-        CheckComCall(Metadata.GetExcludeFile(i, fd), text, fWriteLineToLog);
-        if (!fd)
-            CheckComCall(E_UNEXPECTED, text, fWriteLineToLog);
+        const auto fd = GetChecked<IVssWMFiledesc>([&](auto &item) { return Metadata.GetExcludeFile(i, item); },
+                                                   QStringLiteral("TVssWriter.Initialize:Metadata.GetExcludeFile"),
+                                                   fWriteLineToLog);
         auto d = std::make_unique<TVssFileDescriptor>(fWriteLineToLog);
         d->Initialize(*fd, VSS_FDT_EXCLUDE_FILES);
         ExcludedFiles.push_back(std::move(d));
     }
     for (uint32_t i = 0; i < components; ++i) {
-        const QString text = QStringLiteral("TVssWriter.Initialize:Metadata.GetComponent");
-        std::shared_ptr<IVssWMComponent> mc;
-        CheckComCall(Metadata.GetComponent(i, mc), text, fWriteLineToLog);
-        if (!mc)
-            CheckComCall(E_UNEXPECTED, text, fWriteLineToLog);
+        const auto mc = GetChecked<IVssWMComponent>([&](auto &item) { return Metadata.GetComponent(i, item); },
+                                                    QStringLiteral("TVssWriter.Initialize:Metadata.GetComponent"),
+                                                    fWriteLineToLog);
         auto c = std::make_unique<TVssComponent>(fWriteLineToLog);
         c->Initialize(WriterName, *mc);
         Components.push_back(std::move(c));
@@ -299,11 +305,9 @@ void TVssWriter::InitializeComponentsForRestore(IVssWriterComponentsExt &WriterC
                  QStringLiteral("TVssWriter.InitializeComponentsForRestore:WriterComponents.GetComponentCount"),
                  fWriteLineToLog);
     for (uint32_t i = 0; i < count; ++i) {
-        const QString text = QStringLiteral("TVssWriter.InitializeComponentsForRestore:WriterComponents.GetComponent");
-        std::shared_ptr<IVssComponent> rc;
-        CheckComCall(WriterComponents.GetComponent(i, rc), text, fWriteLineToLog);
-        if (!rc)
-            CheckComCall(E_UNEXPECTED, text, fWriteLineToLog);
+        const auto rc = GetChecked<IVssComponent>(
+            [&](auto &item) { return WriterComponents.GetComponent(i, item); },
+            QStringLiteral("TVssWriter.InitializeComponentsForRestore:WriterComponents.GetComponent"), fWriteLineToLog);
         auto c = std::make_unique<TVssComponent>(fWriteLineToLog);
         c->Initialize(WriterName, *rc);
         WriteLine(fWriteLineToLog,

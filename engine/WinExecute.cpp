@@ -96,15 +96,6 @@ namespace {
 
 std::atomic<bool> GCancelWait{false};
 
-QString SystemMessage(uint32_t code)
-{
-    if (code == ERROR_BAD_EXE_FORMAT)
-        return Tr("The file is not a program that can be run");
-    if (const char *text = SysErrorText(code))
-        return Tr(text);
-    return Tr("System error %1").arg(code);
-}
-
 // Start errors never carry kExitCodeBit, so they cannot pass for an exit code.
 uint32_t StartError(int err)
 {
@@ -528,13 +519,22 @@ QByteArray ProgramCommand(const QString &FileName, const QString &Params)
 
 [[noreturn]] void ThrowProcessError(uint32_t code, bool withCode)
 {
-    QString message = SystemMessage(code);
+    QString message = SystemErrorMessage(code);
     if (withCode)
         message += QString::asprintf(" (0x%08X)", code);
     throw EProcessError(message);
 }
 
 } // namespace
+
+QString SystemErrorMessage(uint32_t Code)
+{
+    if (Code == ERROR_BAD_EXE_FORMAT)
+        return Tr("The file is not a program that can be run");
+    if (const char *text = SysErrorText(Code))
+        return Tr(text);
+    return Tr("System error %1").arg(Code);
+}
 
 // ---------------------------------------------------------------------------
 // Building blocks

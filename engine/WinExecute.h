@@ -157,6 +157,10 @@ bool RunElevatedInCurrentDir(const QString &FileName, const QString &Params);
 // code pages give one character per byte. Empty for an empty text.
 QString CodePageToUnicode(const QByteArray &AText, uint32_t CodePage);
 
+// The translated system text of an error number, with a text of its own for
+// a file that is no program.
+QString SystemErrorMessage(uint32_t Code);
+
 // ---------------------------------------------------------------------------
 // Building blocks, public for their tests
 

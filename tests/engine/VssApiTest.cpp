@@ -580,6 +580,47 @@ TEST_F(SnapshotServiceTest, VolumesTheServiceRefuses)
     EXPECT_EQ(c->DoSnapshotSet(async), VSS_E_BAD_STATE);
 }
 
+// A set that cannot be taken whole keeps none of its snapshots.
+TEST_F(SnapshotServiceTest, SetThatFailsKeepsNothing)
+{
+    const QString other = MakeTempDir(QStringLiteral("other"));
+    FMounts.reset();
+    FMounts = std::make_unique<TFakeMounts>("9 1 8:33 / " + QFile::encodeName(FSource)
+                                            + " rw - ext4 /dev/vdc1 rw\n10 1 8:49 / " + QFile::encodeName(other)
+                                            + " rw - ext4 /dev/vdd1 rw\n");
+    const QString blocker = MakeTempDir(QStringLiteral("state")) + QStringLiteral("/file");
+    WriteBytes(blocker, "x");
+    const struct {
+        const char *Name;
+        int32_t Context;
+        bool LoseSecondVolume;
+        QString StateHome;
+        HRESULT Result;
+    } cases[] = {
+        {"second volume gone", 0, true, QString(), VSS_E_OBJECT_NOT_FOUND},
+        {"registry not writable", int32_t(VSS_CTX_CLIENT_ACCESSIBLE), false, blocker + QStringLiteral("/state"),
+         E_ACCESSDENIED},
+    };
+    for (const auto &cs : cases) {
+        SCOPED_TRACE(cs.Name);
+        QDir().mkpath(other);
+        WriteBytes(other + QStringLiteral("/c.txt"), "gamma");
+        const TScopedService service({NewTestSnapshotProvider(FStore)});
+        const TScopedEnv env({{"XDG_STATE_HOME", cs.StateHome}});
+        auto c = Start(cs.Context);
+        VSS_ID first, second;
+        ASSERT_EQ(c->AddToSnapshotSet(QStringLiteral("/dev/vdc1"), GUID_NULL, first), S_OK);
+        ASSERT_EQ(c->AddToSnapshotSet(QStringLiteral("/dev/vdd1"), GUID_NULL, second), S_OK);
+        if (cs.LoseSecondVolume) {
+            ASSERT_TRUE(QDir(other).removeRecursively());
+        }
+        EXPECT_EQ(Finish(*c), cs.Result);
+        EXPECT_TRUE(QDir(FStore).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+        VSS_SNAPSHOT_PROP prop;
+        EXPECT_EQ(c->GetSnapshotProperties(first, prop), VSS_E_OBJECT_NOT_FOUND);
+    }
+}
+
 TEST_F(SnapshotServiceTest, OneSetAtATimeAndTheDocument)
 {
     const std::vector<TWriterDesc> writers = {

@@ -379,8 +379,9 @@ TEST(WinExecuteTest, ProgramsLeftRunningHoldNoneOfOurDescriptors)
         const int ready = ::poll(&p, 1, 1000);
         EXPECT_EQ(ready, 1) << "a program still holds pipe " << fd;
         char c;
-        if (ready == 1)
+        if (ready == 1) {
             EXPECT_EQ(::read(fd, &c, 1), 0);
+        }
         ::close(fd);
     }
     ::kill(started->Pid(), SIGKILL);
