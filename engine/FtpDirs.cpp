@@ -823,21 +823,26 @@ int32_t TExtFtp::Flush(TStream &ASource, const QString &ADestFile, bool AAppend)
         // the server: sending it again could double or skip bytes.
         if (AAppend)
             retry = false;
-        if (code == ftpOk || !retry || fAborted)
-            break;
-        bool failed = false;
-        if (!ReconnectForRetry(reconnects, true, &failed)) {
-            if (failed)
-                code = ftpNoConnection;
-            break;
-        }
-        if (fAborted)
+        if (!NextTransferAttempt(code, retry, reconnects))
             break;
     }
     NATKeepAliveUse = false;
     if (code == ftpOk && !ReConnect(fCurrentDir, true, true))
         return ftpConnectionLost;
     return code;
+}
+
+bool TExtFtp::NextTransferAttempt(int32_t &ACode, bool ARetry, int32_t &AReconnects)
+{
+    if (ACode == ftpOk || !ARetry || fAborted)
+        return false;
+    bool failed = false;
+    if (!ReconnectForRetry(AReconnects, true, &failed)) {
+        if (failed)
+            ACode = ftpNoConnection;
+        return false;
+    }
+    return !fAborted;
 }
 
 int32_t TExtFtp::Fill(const QString &ASourceFile, TStream &ADest)
@@ -876,15 +881,7 @@ int32_t TExtFtp::Fill(const QString &ASourceFile, TStream &ADest)
         }
         if (attempt == 1)
             NATKeepAliveUse = false;
-        if (code == ftpOk || !retry || fAborted)
-            break;
-        bool failed = false;
-        if (!ReconnectForRetry(reconnects, true, &failed)) {
-            if (failed)
-                code = ftpNoConnection;
-            break;
-        }
-        if (fAborted)
+        if (!NextTransferAttempt(code, retry, reconnects))
             break;
     }
     NATKeepAliveUse = false;

@@ -315,6 +315,9 @@ private:
     // has used up its reconnects (AReconnects) or the reconnect failed
     // (then *AFailed is set).
     bool ReconnectForRetry(int32_t &AReconnects, bool AUpdateList, bool *AFailed = nullptr);
+    // After an attempt of Flush or Fill: true to try again (reconnected);
+    // false ends the loop, ACode becoming 0x11A when the reconnect failed.
+    bool NextTransferAttempt(int32_t &ACode, bool ARetry, int32_t &AReconnects);
     bool ReconnectToDir(const QString &DName);
     // The key under which a listing holds the server form of FName.
     QString ListKey(const QString &FName) const;
