@@ -7,6 +7,9 @@
 
 #include <openssl/ssl.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -263,6 +266,21 @@ bool ParseDosLine(const QString &ALine, TFtpListItem &AItem)
     return true;
 }
 
+// The family of a numeric address (brackets allowed); ADefault for names.
+bool AddressFamilyIsIPv6(const QString &AHost, bool ADefault)
+{
+    QString host = AHost;
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    const QByteArray text = host.toLatin1();
+    unsigned char buffer[sizeof(in6_addr)];
+    if (inet_pton(AF_INET, text.constData(), buffer) == 1)
+        return false;
+    if (inet_pton(AF_INET6, text.constData(), buffer) == 1)
+        return true;
+    return ADefault;
+}
+
 QString Chomp(const QString &ALine)
 {
     QString s = ALine;
@@ -496,12 +514,15 @@ void TFtpClient::ConnectTo(TSocket &ASocket, const QString &AHost, uint16_t APor
     ASocket.ConnectTimeout = ConnectTimeout;
     ASocket.ReadTimeout = ReadTimeout;
     const bool ipv6 = IPVersion == TIpVersion::Id_IPv6;
+    // IPVersion is the server's family; a proxy given by its address has
+    // its own (an IPv6 server is often reached through an IPv4 proxy).
+    const bool proxyIpv6 = AddressFamilyIsIPv6(ProxySettings.Host, ipv6);
     switch (ProxySettings.ProxyType) {
     case TIdFtpProxyType::fpcmNone:
         ASocket.Connect(AHost, APort, ipv6);
         return;
     case TIdFtpProxyType::fpcmHttpProxyWithFtp: {
-        ASocket.Connect(ProxySettings.Host, ProxySettings.Port, ipv6);
+        ASocket.Connect(ProxySettings.Host, ProxySettings.Port, proxyIpv6);
         const QString host = AHost.contains(QLatin1Char(':')) && !AHost.startsWith(QLatin1Char('['))
                                  ? QLatin1Char('[') + AHost + QLatin1Char(']')
                                  : AHost;
@@ -513,12 +534,14 @@ void TFtpClient::ConnectTo(TSocket &ASocket, const QString &AHost, uint16_t APor
         ASocket.Write(request + "\r\n");
         const QByteArray status = ASocket.ReadLine();
         const QList<QByteArray> parts = status.split(' ');
-        while (!ASocket.ReadLine().isEmpty()) {
-        }
+        // Judged before the headers: a refusal may end without them, and a
+        // peer that is no HTTP proxy would leave us waiting for a blank line.
         if (parts.size() < 2 || !parts[0].startsWith("HTTP/") || parts[1].size() != 3 || parts[1][0] != '2') {
             ASocket.Close();
             throw ENetError(TKind::Protocol,
                             QStringLiteral("The HTTP proxy refused the connection: %1").arg(QString::fromLatin1(status)));
+        }
+        while (!ASocket.ReadLine().isEmpty()) {
         }
         return;
     }
@@ -526,7 +549,7 @@ void TFtpClient::ConnectTo(TSocket &ASocket, const QString &AHost, uint16_t APor
         throw ENetError(TKind::Protocol, QStringLiteral("Custom FTP proxies are not supported."));
     default:
         // FTP proxies: the proxy relays, the login names the server.
-        ASocket.Connect(ProxySettings.Host, ProxySettings.Port, ipv6);
+        ASocket.Connect(ProxySettings.Host, ProxySettings.Port, proxyIpv6);
         return;
     }
 }

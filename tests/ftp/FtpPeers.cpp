@@ -430,7 +430,7 @@ std::unique_ptr<TFtpPeer> StartProftpd(TPeerTls ATls)
     }
 }
 
-std::unique_ptr<TFtpPeer> StartPyFtpd(TPeerTls ATls, const TPyFaults &AFaults)
+std::unique_ptr<TFtpPeer> StartPyFtpd(TPeerTls ATls, const TPyFaults &AFaults, const QString &AAddress)
 {
     if (!QFileInfo(kPython).isExecutable()) {
         Skip(kPython + QStringLiteral(" is not installed"));
@@ -441,9 +441,10 @@ std::unique_ptr<TFtpPeer> StartPyFtpd(TPeerTls ATls, const TPyFaults &AFaults)
     auto peer = std::make_unique<TPeerProcess>();
     peer->Root = MakeRoot();
     peer->LoginDir = QStringLiteral("/");
+    peer->Host = AAddress;
     peer->LogFile = MakeTempDir(QStringLiteral("pyftpd")) + QStringLiteral("/pyftpd.log");
     QStringList args{QStringLiteral(VL_FTP_PEER_SCRIPT), peer->Root, peer->User, QString::fromUtf8(peer->Password),
-                     QStringLiteral("0")};
+                     QStringLiteral("0"), QStringLiteral("--address"), AAddress};
     if (ATls != TPeerTls::None)
         args << QStringLiteral("--tls")
              << (ATls == TPeerTls::Explicit ? QStringLiteral("explicit") : QStringLiteral("implicit"))
@@ -486,6 +487,65 @@ std::unique_ptr<TFtpPeer> StartPyFtpd(TPeerTls ATls, const TPyFaults &AFaults)
     }
     Fail(QStringLiteral("pyftpd_peer.py did not start (output \"%1\"):\n%2")
              .arg(QString::fromUtf8(out), peer->LogText()));
+    return nullptr;
+}
+
+TConnectProxy::~TConnectProxy() = default;
+
+namespace {
+
+class TProxyProcess final : public TConnectProxy {
+public:
+    QStringList Tunnels() override
+    {
+        // Each line is printed before the proxy answers the CONNECT, so it
+        // is there once the client has used the tunnel.
+        while (Peer.Process.waitForReadyRead(50)) {
+        }
+        Output += Peer.Process.readAllStandardOutput();
+        QStringList lines;
+        for (const QByteArray &line : Output.split('\n'))
+            if (line.startsWith("tunnel "))
+                lines << QString::fromUtf8(line.mid(7));
+        return lines;
+    }
+
+    TPeerProcess Peer;
+    QByteArray Output;
+};
+
+} // namespace
+
+std::unique_ptr<TConnectProxy> StartConnectProxy(bool ARefuse)
+{
+    if (!QFileInfo(kPython).isExecutable()) {
+        Skip(kPython + QStringLiteral(" is not installed"));
+        return nullptr;
+    }
+    auto proxy = std::make_unique<TProxyProcess>();
+    proxy->Peer.LogFile = MakeTempDir(QStringLiteral("proxy")) + QStringLiteral("/proxy.log");
+    proxy->Peer.Process.setStandardErrorFile(proxy->Peer.LogFile);
+    QStringList args{QStringLiteral(VL_FTP_PROXY_SCRIPT)};
+    if (ARefuse)
+        args << QStringLiteral("--refuse");
+    if (!proxy->Peer.Start(kPython, args)) {
+        Fail(QStringLiteral("cannot run %1: %2").arg(kPython, proxy->Peer.Process.errorString()));
+        return nullptr;
+    }
+    QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!proxy->Output.contains('\n') && !deadline.hasExpired() && !proxy->Peer.Exited()) {
+        proxy->Peer.Process.waitForReadyRead(50);
+        proxy->Output += proxy->Peer.Process.readAllStandardOutput();
+    }
+    bool ok = false;
+    const qsizetype end = proxy->Output.indexOf('\n');
+    proxy->Port = uint16_t(proxy->Output.left(end).trimmed().toUInt(&ok));
+    if (ok && proxy->Port != 0) {
+        proxy->Output.remove(0, end + 1);
+        return proxy;
+    }
+    Fail(QStringLiteral("connect_proxy.py did not start (output \"%1\"):\n%2")
+             .arg(QString::fromUtf8(proxy->Output), proxy->Peer.LogText()));
     return nullptr;
 }
 

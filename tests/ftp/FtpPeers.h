@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -90,7 +91,20 @@ public:
 
 // Return nullptr after a GTEST_SKIP (program missing) or a fatal failure.
 std::unique_ptr<TFtpPeer> StartProftpd(TPeerTls ATls = TPeerTls::None);
-std::unique_ptr<TFtpPeer> StartPyFtpd(TPeerTls ATls = TPeerTls::None, const TPyFaults &AFaults = {});
+// AAddress: where the pyftpdlib peer listens (e.g. "::1"); it becomes Host.
+std::unique_ptr<TFtpPeer> StartPyFtpd(TPeerTls ATls = TPeerTls::None, const TPyFaults &AFaults = {},
+                                      const QString &AAddress = QStringLiteral("127.0.0.1"));
+
+// The HTTP CONNECT proxy connect_proxy.py on 127.0.0.1 and a free port.
+// ARefuse: every CONNECT is answered with 403.
+class TConnectProxy {
+public:
+    virtual ~TConnectProxy();
+    uint16_t Port = 0;
+    // The targets ("host:port") of the tunnels opened so far, in order.
+    virtual QStringList Tunnels() = 0;
+};
+std::unique_ptr<TConnectProxy> StartConnectProxy(bool ARefuse = false);
 
 } // namespace vl::test
 

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A LIST-only FTP server for Velkor's tests, with faults on request.
 
-Binds 127.0.0.1 on a free port, prints that port on stdout and serves until
+Binds 127.0.0.1 (or --address, e.g. ::1) on a free port, prints that port on stdout and serves until
 killed. The server knows neither MLSD/MLST nor MFMT, so clients must fall
 back to LIST and MDTM. Exits with 77 when pyftpdlib (or pyOpenSSL for TLS)
 is missing, so the tests can skip.
@@ -28,6 +28,7 @@ def parse_args():
     p.add_argument("user")
     p.add_argument("password")
     p.add_argument("port", type=int)
+    p.add_argument("--address", default="127.0.0.1", help="the address to listen on")
     p.add_argument("--tls", choices=("none", "explicit", "implicit"), default="none")
     p.add_argument("--cert")
     p.add_argument("--key")
@@ -205,7 +206,7 @@ def main():
     handler = make_handler(args)
     handler.authorizer = authorizer
     handler.passive_ports = None
-    server = FTPServer(("127.0.0.1", args.port), handler)
+    server = FTPServer((args.address, args.port), handler)
     print(server.address[1], flush=True)
     server.serve_forever(handle_exit=True)
 
