@@ -806,16 +806,8 @@ int32_t TExtFtp::Flush(TStream &ASource, const QString &ADestFile, bool AAppend)
             // A permanent refusal stays one.
             retry = reply >= 400 && reply < 500;
         } catch (const ENetError &e) {
-            SetIndyError(e.Message);
-            if (e.Kind == ENetError::TKind::ReadTimeout) {
-                code = ftpReadTimeout;
-                retry = true;
-            } else if (IsConnectionError(e, false)) {
-                code = ftpConnectionLost;
-                retry = true;
-            } else {
-                code = (e.ReplyCode == 425 || LastReplyCode() == 425) ? ftpDataRefused : ftpWriteError;
-            }
+            const bool refused = e.ReplyCode == 425 || LastReplyCode() == 425;
+            code = TransferErrorCode(e, refused ? ftpDataRefused : ftpWriteError, retry);
         } catch (const std::exception &) {
             code = ftpWriteError;
         }
@@ -830,6 +822,18 @@ int32_t TExtFtp::Flush(TStream &ASource, const QString &ADestFile, bool AAppend)
     if (code == ftpOk && !ReConnect(fCurrentDir, true, true))
         return ftpConnectionLost;
     return code;
+}
+
+int32_t TExtFtp::TransferErrorCode(const ENetError &AError, int32_t AOther, bool &ARetry)
+{
+    SetIndyError(AError.Message);
+    ARetry = true;
+    if (AError.Kind == ENetError::TKind::ReadTimeout)
+        return ftpReadTimeout;
+    if (IsConnectionError(AError, false))
+        return ftpConnectionLost;
+    ARetry = false;
+    return AOther;
 }
 
 bool TExtFtp::NextTransferAttempt(int32_t &ACode, bool ARetry, int32_t &AReconnects)
@@ -866,16 +870,7 @@ int32_t TExtFtp::Fill(const QString &ASourceFile, TStream &ADest)
             code = reply >= 400 ? ftpReadError : ftpOk;
             retry = reply >= 400 && reply < 500;
         } catch (const ENetError &e) {
-            SetIndyError(e.Message);
-            if (e.Kind == ENetError::TKind::ReadTimeout) {
-                code = ftpReadTimeout;
-                retry = true;
-            } else if (IsConnectionError(e, false)) {
-                code = ftpConnectionLost;
-                retry = true;
-            } else {
-                code = ftpReadError;
-            }
+            code = TransferErrorCode(e, ftpReadError, retry);
         } catch (const std::exception &) {
             code = ftpReadError;
         }

@@ -318,6 +318,9 @@ private:
     // After an attempt of Flush or Fill: true to try again (reconnected);
     // false ends the loop, ACode becoming 0x11A when the reconnect failed.
     bool NextTransferAttempt(int32_t &ACode, bool ARetry, int32_t &AReconnects);
+    // The code of a transfer attempt that raised (message kept): time-outs
+    // and broken connections are retried, anything else gives AOther.
+    int32_t TransferErrorCode(const ENetError &AError, int32_t AOther, bool &ARetry);
     bool ReconnectToDir(const QString &DName);
     // The key under which a listing holds the server form of FName.
     QString ListKey(const QString &FName) const;
