@@ -10,19 +10,25 @@ function(vl_add_layer name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# vl_add_test(<name> LABELS ... DEPS ... [SOURCES ...]): one GoogleTest
+# vl_add_test(<name> [GUI] LABELS ... DEPS ... [SOURCES ...]): one GoogleTest
 # executable; every test case becomes its own ctest test, so cases run in
-# parallel and each in a fresh temporary HOME.
+# parallel and each in a fresh temporary HOME. GUI tests get a QApplication
+# on the offscreen platform.
 include(GoogleTest)
 function(vl_add_test name)
-  cmake_parse_arguments(ARG "" "" "LABELS;DEPS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "" "LABELS;DEPS;SOURCES" ${ARGN})
   if(NOT ARG_SOURCES)
     file(GLOB ARG_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_link_libraries(${name} PRIVATE vl_testmain ${ARG_DEPS})
-  target_precompile_headers(${name} REUSE_FROM vl_testmain)
+  if(ARG_GUI)
+    set(main vl_testmain_gui)
+  else()
+    set(main vl_testmain)
+  endif()
+  target_link_libraries(${name} PRIVATE ${main} ${ARG_DEPS})
+  target_precompile_headers(${name} REUSE_FROM ${main})
   # Test cases named Slow... carry the label "slow" instead of the
   # executable's labels, so a quick run can leave them out (ctest -LE slow).
   gtest_discover_tests(${name}

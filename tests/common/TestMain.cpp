@@ -1,6 +1,9 @@
 // Test entry point: a QCoreApplication, and a private temporary HOME/XDG
 // tree for the whole process, removed at the end.
 #include <QCoreApplication>
+#ifdef VL_GUI_TESTS
+#include <QApplication>
+#endif
 #include <QDir>
 
 #include <gmock/gmock.h>
@@ -50,7 +53,13 @@ int main(int argc, char **argv)
     chmod((root + "/tmp").c_str(), 01777);
     chmod((root + "/runtime").c_str(), 0700);
 
+#ifdef VL_GUI_TESTS
+    // Windows are created but never shown on a real display.
+    SetEnv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     testing::InitGoogleMock(&argc, argv);
     const int rc = RUN_ALL_TESTS();
     if (!std::getenv("VELKOR_KEEP_TEST_ROOT"))
