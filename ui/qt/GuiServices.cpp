@@ -1,0 +1,51 @@
+#include "ui/qt/GuiServices.h"
+
+#include "core/MessageService.h"
+#include "core/PasswordService.h"
+#include "core/WindowServices.h"
+#include "platform/Display.h"
+#include "ui/qt/QtMainWindowServices.h"
+#include "ui/qt/QtStyles.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+namespace vl {
+
+TProgramApplication::TProgramApplication(int &argc, char **argv, TGuiChoice AChoice)
+{
+    if (AChoice == TGuiChoice::gcHeadless)
+        FHeadlessReason = QStringLiteral("started without a display");
+    else
+        FGui = DisplayAnswers(&FHeadlessReason);
+    if (FGui) {
+        FHeadlessReason.clear();
+        FApp = std::make_unique<QApplication>(argc, argv);
+        InstallGuiServices();
+    } else {
+        // Qt must not try a display of its own either.
+        FApp = std::make_unique<QCoreApplication>(argc, argv);
+    }
+}
+
+TProgramApplication::~TProgramApplication()
+{
+    if (FGui)
+        RemoveGuiServices();
+}
+
+void TProgramApplication::InstallGuiServices()
+{
+    FStyles = std::make_unique<TQtStyleManager>();
+    InstallStyleManager(FStyles.get());
+    FMainWindow = std::make_unique<TQtMainWindowServices>();
+    vl::SetMainWindowServices(FMainWindow.get());
+}
+
+void TProgramApplication::RemoveGuiServices()
+{
+    vl::SetMainWindowServices(nullptr);
+    InstallStyleManager(nullptr);
+}
+
+} // namespace vl
