@@ -4,8 +4,12 @@
 #include "core/PasswordService.h"
 #include "core/WindowServices.h"
 #include "platform/Display.h"
+#include "ui/qt/MessageDialogs.h"
+#include "ui/qt/PasswordDialogs.h"
 #include "ui/qt/QtMainWindowServices.h"
 #include "ui/qt/QtStyles.h"
+#include "ui/qt/StatusView.h"
+#include "ui/qt/TextViewer.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -40,10 +44,21 @@ void TProgramApplication::InstallGuiServices()
     InstallStyleManager(FStyles.get());
     FMainWindow = std::make_unique<TQtMainWindowServices>();
     vl::SetMainWindowServices(FMainWindow.get());
+    FMessages = CreateQtMessageService();
+    SetMessageService(FMessages.get());
+    FPasswords = CreateQtPasswordService();
+    SetPasswordService(FPasswords.get());
+    FStatus = CreateQtStatusWindow();
+    SetStatusWindow(FStatus.get());
+    InstallQtTextViewer();
 }
 
 void TProgramApplication::RemoveGuiServices()
 {
+    RemoveQtTextViewer();
+    SetStatusWindow(nullptr);
+    SetPasswordService(nullptr);
+    SetMessageService(nullptr);
     vl::SetMainWindowServices(nullptr);
     InstallStyleManager(nullptr);
 }

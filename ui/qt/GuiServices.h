@@ -29,7 +29,8 @@ class TProgramApplication {
 public:
     // argc and argv must outlive the application (Qt keeps them).
     TProgramApplication(int &argc, char **argv, TGuiChoice AChoice = TGuiChoice::gcAuto);
-    // Removes the installed services before the windows go.
+    // Removes the installed services and closes the windows before the
+    // application goes.
     ~TProgramApplication();
     TProgramApplication(const TProgramApplication &) = delete;
     TProgramApplication &operator=(const TProgramApplication &) = delete;
