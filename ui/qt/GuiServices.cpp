@@ -4,12 +4,17 @@
 #include "core/PasswordService.h"
 #include "core/WindowServices.h"
 #include "platform/Display.h"
+#include "ui/ListDialogViews.h"
+#include "ui/WindowMemory.h"
+#include "ui/qt/ChoiceDialogs.h"
 #include "ui/qt/MessageDialogs.h"
 #include "ui/qt/PasswordDialogs.h"
+#include "ui/qt/ProgressView.h"
 #include "ui/qt/QtMainWindowServices.h"
 #include "ui/qt/QtStyles.h"
 #include "ui/qt/StatusView.h"
 #include "ui/qt/TextViewer.h"
+#include "ui/qt/WindowMemoryQt.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -51,10 +56,19 @@ void TProgramApplication::InstallGuiServices()
     FStatus = CreateQtStatusWindow();
     SetStatusWindow(FStatus.get());
     InstallQtTextViewer();
+    FListDialogs = CreateQtListDialogViews();
+    SetListDialogViews(FListDialogs.get());
+    InstallQtHelpViewer();
+    // The progress window keeps the application title it finds now.
+    FProgress = CreateQtProgressWindow();
+    SetProgressWindow(FProgress.get());
 }
 
 void TProgramApplication::RemoveGuiServices()
 {
+    SetProgressWindow(nullptr);
+    SetHelpOpener(nullptr);
+    SetListDialogViews(nullptr);
     RemoveQtTextViewer();
     SetStatusWindow(nullptr);
     SetPasswordService(nullptr);

@@ -12,6 +12,7 @@ class QCoreApplication;
 
 namespace vl {
 
+class IListDialogViews;
 class IMessageService;
 class IPasswordService;
 class IProgressWindow;
@@ -55,6 +56,7 @@ private:
     std::unique_ptr<IMessageService> FMessages;
     std::unique_ptr<IPasswordService> FPasswords;
     std::unique_ptr<IStatusWindow> FStatus;
+    std::unique_ptr<IListDialogViews> FListDialogs;
     std::unique_ptr<IProgressWindow> FProgress;
 };
 
