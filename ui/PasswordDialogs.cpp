@@ -338,7 +338,9 @@ void TNewPwdDialog::Prepare(const QString &Title, const QString &Pwd, bool Confi
     btnShow.SetVisible(Show);
     FConf = Confirm;
     FMinLen = MinLen;
-    ShowQuality(Pwd);
+    // The bar rates what the edit holds: a hidden password that is not
+    // shown is not rated either.
+    ShowQuality(edtPwd.Text());
     paConfirm.SetVisible(Confirm);
 }
 

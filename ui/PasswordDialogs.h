@@ -166,7 +166,8 @@ public:
     QString edtRepPwdTextHint;
 
     // Sets the dialog up. Show fills both edits with Pwd and offers
-    // btnShow; Confirm shows the repeat field and checks it on OK.
+    // btnShow (else both start empty); Confirm shows the repeat field and
+    // checks it on OK. The bar rates the password edit's text.
     void Prepare(const QString &Title, const QString &Pwd, bool Confirm, bool Show, int32_t MinLen);
     const QString &Caption() const { return FCaption; }
     bool Confirm() const { return FConf; }

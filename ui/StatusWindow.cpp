@@ -147,8 +147,11 @@ void TStatusWindow::ShowStatus(QPoint APos, const QString &Titel, const QString 
         ProgressBar.SetStepInterval(AInterval);
         ProgressBar.SetVisible(true);
     } else if (AInterval < 0) {
+        // A percent bar is asked for: show it even when an earlier opening
+        // without a bar hid it.
         ProgressBar.SetStyle(TNewProgressBarStyle::npsNormal);
         ProgressBar.SetPosition(0);
+        ProgressBar.SetVisible(true);
     } else {
         ProgressBar.SetVisible(false);
     }

@@ -313,8 +313,8 @@ TEST(PasswordDialogsTest, NewPasswordCancelKeepsThePassword)
     EXPECT_EQ(pwd, QStringLiteral("old"));
 }
 
-// Show fills both edits and offers the show button; the bar shows 0 while
-// the text is shorter than the minimum, else its strength.
+// Show fills both edits and offers the show button; the bar rates the
+// edit's text: 0 while it is shorter than the minimum, else its strength.
 TEST(PasswordDialogsTest, NewPasswordShowAndQuality)
 {
     TNewPwdDialog dialog;
@@ -332,10 +332,12 @@ TEST(PasswordDialogsTest, NewPasswordShowAndQuality)
     EXPECT_TRUE(hidden.edtPwd.Text().isEmpty());
     EXPECT_TRUE(hidden.edtRepPwd.Text().isEmpty());
     EXPECT_FALSE(hidden.btnShow.Visible());
-    EXPECT_EQ(hidden.imgBar.Percent(), 38);
-    hidden.edtPwd.UserEdit(QStringLiteral("a"));
-    hidden.edtPwd.UserEdit(QString());
-    // The estimate keeps -1 for nothing; the bar draws it as 0 %.
+    // The given password is not in the edit, so it is not rated; the
+    // estimate keeps -1 for nothing, drawn as 0 %.
     EXPECT_EQ(hidden.imgBar.Percent(), -1);
     EXPECT_EQ(QualityBarText(hidden.imgBar.Percent()), QStringLiteral("0%"));
+    hidden.edtPwd.UserEdit(QStringLiteral("Ab1!"));
+    EXPECT_EQ(hidden.imgBar.Percent(), 38);
+    hidden.edtPwd.UserEdit(QString());
+    EXPECT_EQ(hidden.imgBar.Percent(), -1);
 }

@@ -71,7 +71,7 @@ TEST(StatusWindowTest, MinimizePathDropsFoldersThenCutsTheMiddle)
 }
 
 // The bar is set up only when the window opens, by the sign of AInterval;
-// a percent bar keeps whatever visibility it had.
+// a percent bar shows even after an opening without a bar hid it.
 TEST(StatusWindowTest, OpeningSetsUpTheBarByInterval)
 {
     using S = TNewProgressBarStyle;
@@ -85,7 +85,7 @@ TEST(StatusWindowTest, OpeningSetsUpTheBarByInterval)
     const TCase cases[] = {
         {250, false, S::npsContinuous, true, 250},
         {-1, true, S::npsNormal, true, 10},
-        {-1, false, S::npsNormal, false, 10},
+        {-1, false, S::npsNormal, true, 10},
         {0, true, S::npsNormal, false, 10},
     };
     for (const TCase &c : cases) {
@@ -134,6 +134,11 @@ TEST(StatusWindowTest, RefreshKeepsBarAndTitleUnlessGiven)
     EXPECT_EQ(window.Form.Caption(), QString());
     EXPECT_FALSE(window.ProgressBar.Visible());
     EXPECT_EQ(w.View->Shown, 2);
+
+    // The next percent bar shows again.
+    window.Close();
+    window.ShowStatus(kDefaultPos, QString(), QStringLiteral("fifth"), true, -1);
+    EXPECT_TRUE(window.ProgressBar.Visible());
 }
 
 TEST(StatusWindowTest, ProgressIsClampedToTheBar)

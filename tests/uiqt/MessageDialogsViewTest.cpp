@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace vl;
 using vl::test::WhenModal;
 
@@ -175,4 +178,28 @@ TEST(MessageDialogsView, TextWindowModalOrTimed)
     clock.restart();
     service.ShowTextWindow(QStringLiteral("Output"), QString(), 0);
     EXPECT_LT(clock.elapsed(), 500);
+}
+
+// A worker's question opens its box in the GUI thread, which goes on
+// processing events, and the worker gets the answer.
+TEST(MessageDialogsView, QuestionFromAWorkerThreadOpensInTheGuiThread)
+{
+    TQtMessageService service;
+    QThread *boxThread = nullptr;
+    WhenModal(kBox, [&boxThread](QWidget *box) {
+        boxThread = box->thread();
+        ButtonNamed(box, "btCenter")->click();
+    });
+    std::atomic<TModalResult> result{mrNone};
+    std::thread worker([&] {
+        result = service.ShowMessageForm(kDefaultPos, QStringLiteral("Go on?"), 0, TMsgDialogType::mdtConfirm,
+                                         TMsgDlgBtn::mbYes, TDefaultMonitor::dmActiveForm);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (result == mrNone && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    worker.join();
+    EXPECT_EQ(result, mrYes);
+    EXPECT_EQ(boxThread, QCoreApplication::instance()->thread());
 }
