@@ -76,9 +76,15 @@ const TKnownCodePage *FindKnown(int CodePage)
     return nullptr;
 }
 
+QByteArray ConverterName(int CodePage)
+{
+    const TKnownCodePage *known = FindKnown(CodePage);
+    return known ? QByteArray(known->Converter) : "CP" + QByteArray::number(CodePage);
+}
+
 class TIconv {
 public:
-    explicit TIconv(const char *From) : FHandle(iconv_open("UTF-8", From)) {}
+    explicit TIconv(const char *From, const char *To = "UTF-8") : FHandle(iconv_open(To, From)) {}
     ~TIconv()
     {
         if (Valid())
@@ -89,9 +95,8 @@ public:
 
     bool Valid() const { return FHandle != iconv_t(-1); }
 
-    bool Convert(const QByteArray &Bytes, QString &Text)
+    bool Convert(const QByteArray &Bytes, QByteArray &out)
     {
-        QByteArray out;
         char *in = const_cast<char *>(Bytes.constData());
         size_t inLeft = size_t(Bytes.size());
         char buffer[16384];
@@ -105,7 +110,6 @@ public:
             if (rc == size_t(-1) && errno != E2BIG)
                 return false;
         }
-        Text = QString::fromUtf8(out);
         return true;
     }
 
@@ -124,15 +128,33 @@ bool DecodeCodePage(const QByteArray &Bytes, int CodePage, QString &Text)
     }
     if (CodePage <= 0)
         return false;
-    const TKnownCodePage *known = FindKnown(CodePage);
-    const QByteArray name = known ? QByteArray(known->Converter) : "CP" + QByteArray::number(CodePage);
+    const QByteArray name = ConverterName(CodePage);
     TIconv conv(name.constData());
-    if (!conv.Valid())
+    QByteArray utf8;
+    if (!conv.Valid() || !conv.Convert(Bytes, utf8))
         return false;
-    QString decoded;
-    if (!conv.Convert(Bytes, decoded))
+    Text = QString::fromUtf8(utf8);
+    return true;
+}
+
+bool EncodeCodePage(const QString &Text, int CodePage, QByteArray &Bytes)
+{
+    Bytes.clear();
+    if (CodePage == kAnsiCodePage) {
+        bool ok = true;
+        QByteArray encoded = EncodeWindows1252(Text, &ok);
+        if (ok)
+            Bytes = encoded;
+        return ok;
+    }
+    if (CodePage <= 0 || !Text.isValidUtf16())
         return false;
-    Text = decoded;
+    const QByteArray name = ConverterName(CodePage);
+    TIconv conv("UTF-8", name.constData());
+    QByteArray encoded;
+    if (!conv.Valid() || !conv.Convert(Text.toUtf8(), encoded))
+        return false;
+    Bytes = encoded;
     return true;
 }
 

@@ -1,6 +1,6 @@
 // Code pages a user can choose to read text files in: numbers as other
 // programs and old settings know them (1252, 850, 65001, ...), decoded
-// through the C library's converters.
+// and encoded through the C library's converters.
 #pragma once
 
 #include <QByteArray>
@@ -21,6 +21,9 @@ struct TCodePageEntry {
 // Decodes Bytes in the code page; false when the code page is unknown here
 // or the bytes are no valid text in it (Text is then empty).
 bool DecodeCodePage(const QByteArray &Bytes, int CodePage, QString &Text);
+// Encodes Text in the code page; false when the code page is unknown here
+// or cannot hold a character of the text (Bytes is then empty).
+bool EncodeCodePage(const QString &Text, int CodePage, QByteArray &Bytes);
 
 // The code pages this system can decode, as "<name> - (<number>)", sorted
 // by text; a non-empty FirstEntry comes first with the value 0.

@@ -11,6 +11,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/SysErrors.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <cmath>
 
@@ -57,32 +59,65 @@ QString FileNameOnly(const QString &Name)
 
 // ---- Loading ---------------------------------------------------------------
 
-QString DecodeViewerText(const QByteArray &Bytes, int CodePage, bool *CodePageOk)
+QString DecodeViewerText(const QByteArray &Bytes, int CodePage, bool *CodePageOk, TViewerTextFormat *Format)
 {
     if (CodePageOk)
         *CodePageOk = true;
+    TViewerTextFormat format;
     QString text;
     // The mark decides before any zero byte goes: in UTF-16 they are half
     // of every Latin character.
     if (Bytes.startsWith("\xEF\xBB\xBF") || Bytes.startsWith("\xFF\xFE") || Bytes.startsWith("\xFE\xFF")) {
-        text = DecodeText(Bytes);
+        text = DecodeText(Bytes, &format.Encoding);
     } else {
         QByteArray bytes = Bytes;
         bytes.removeIf([](char c) { return c == 0; });
         if (CodePage > 0) {
-            if (!DecodeCodePage(bytes, CodePage, text)) {
+            if (DecodeCodePage(bytes, CodePage, text)) {
+                format.CodePage = CodePage;
+            } else {
                 if (CodePageOk)
                     *CodePageOk = false;
                 text = DecodeWindows1252(bytes);
+                format.Encoding = TTextEncoding::teWindows1252;
             }
         } else {
-            text = DecodeText(bytes);
+            text = DecodeText(bytes, &format.Encoding);
         }
     }
     text.remove(QChar(0));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('\n'))
+            break;
+        if (text.at(i) == QLatin1Char('\r')) {
+            const bool crlf = i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n');
+            format.LineBreak = crlf ? QStringLiteral("\r\n") : QStringLiteral("\r");
+            break;
+        }
+    }
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (Format)
+        *Format = format;
     return text;
+}
+
+QByteArray EncodeViewerText(const QString &Text, const TViewerTextFormat &Format, bool *Kept)
+{
+    QString text = Text;
+    if (Format.LineBreak != QStringLiteral("\n"))
+        text.replace(QLatin1Char('\n'), Format.LineBreak);
+    bool ok = true;
+    QByteArray bytes;
+    if (Format.CodePage > 0)
+        ok = EncodeCodePage(text, Format.CodePage, bytes);
+    else
+        bytes = EncodeText(text, Format.Encoding, &ok);
+    if (!ok)
+        bytes = EncodeText(text, TTextEncoding::teUtf8Bom);
+    if (Kept)
+        *Kept = ok;
+    return bytes;
 }
 
 // ---- Lines -----------------------------------------------------------------
@@ -212,6 +247,18 @@ QStringList BreakPrintLine(const QString &Line, int MaxWidth, const TTextWidthFu
     if (!rest.isEmpty() || pieces.isEmpty())
         pieces.append(prefix + rest);
     return pieces;
+}
+
+QString ChoosePrinter(const QStringList &Installed, const QString &Default, const QString &Wanted)
+{
+    if (Installed.isEmpty())
+        return {};
+    if (!Wanted.isEmpty() && Installed.contains(Wanted))
+        return Wanted;
+    // A system may have printers but no default among them.
+    if (!Default.isEmpty() && Installed.contains(Default))
+        return Default;
+    return Installed.first();
 }
 
 QList<TPrintItem> LayoutPrintJob(const TPrintJob &Job, int PageWidth, int PageHeight, const TTextWidthFunc &TextWidth,
@@ -626,6 +673,7 @@ void TShowTextDialog::DisplayFile(const QString &AName)
 bool TShowTextDialog::LoadTextFile(const QString &AName)
 {
     FTextName = AName;
+    FMemoHoldsFile = false;
     if (XlFileSize(AName) >= kMaxViewerFileSize)
         return false;
     QByteArray bytes;
@@ -635,7 +683,7 @@ bool TShowTextDialog::LoadTextFile(const QString &AName)
                                         reason ? Tr(reason) : QString::number(code)));
     }
     bool codePageOk = true;
-    const QString text = DecodeViewerText(bytes, FCodePage, &codePageOk);
+    const QString text = DecodeViewerText(bytes, FCodePage, &codePageOk, &FTextFormat);
     if (!codePageOk) {
         const QRect enc = FView ? FView->ScreenRect(&EncBtn) : QRect();
         ShowErrorBoxAt(enc.bottomLeft() + QPoint(0, 1), Dt("Invalid code page - Windows default is used!"),
@@ -643,12 +691,15 @@ bool TShowTextDialog::LoadTextFile(const QString &AName)
         FCodePage = kAnsiCodePage;
     }
     Memo.SetText(text);
+    FMemoHoldsFile = true;
+    FLoadedDigest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
     return true;
 }
 
 bool TShowTextDialog::LoadForPrint(const QString &AName, int ACodePage)
 {
     FTextName = AName;
+    FMemoHoldsFile = false;
     SetCaption(FileNameOnly(AName));
     QByteArray bytes;
     if (XlFileSize(AName) >= kMaxViewerFileSize || ReadFileBytes(AName, bytes) != 0)
@@ -774,14 +825,43 @@ void TShowTextDialog::DeleteKey()
         DeleteSelection();
 }
 
+bool TShowTextDialog::FileUnchanged() const
+{
+    QByteArray bytes;
+    return ReadFileBytes(FTextName, bytes) == 0 &&
+           QCryptographicHash::hash(bytes, QCryptographicHash::Sha1) == FLoadedDigest;
+}
+
 void TShowTextDialog::DeleteSelection()
 {
+    // An error line in place of the file is no text to save over it.
+    if (!FMemoHoldsFile)
+        return;
     const QPoint at = FView->ScreenRect(nullptr).topLeft() + QPoint(200, 100);
     if (!ConfirmBoxAt(at, Dt("Delete selected text?"), TMsgDlgBtn::mbYes, TDefaultMonitor::dmActiveForm))
         return;
+    // Lines a run appended since loading would be lost with the rewrite.
+    if (!FileUnchanged()) {
+        DisplayFile(FTextName);
+        ShowErrorBox(GuardedFormat(Dt("\"%s\" has changed meanwhile and is shown again; nothing was deleted."),
+                                   FTextName),
+                     0);
+        return;
+    }
     Memo.ClearSelection();
-    if (WriteFileAtomically(FTextName, EncodeText(Memo.Text(), TTextEncoding::teUtf8Bom)) != 0)
+    // Written back as it was read (mark, code page, line ends), so programs
+    // that read or append to the file still understand it.
+    bool kept = true;
+    const QByteArray bytes = EncodeViewerText(Memo.Text(), FTextFormat, &kept);
+    if (WriteFileAtomically(FTextName, bytes) != 0) {
         ShowErrorBox(GuardedFormat(Dt("Error writing to \"%s\""), FTextName), 0);
+        return;
+    }
+    FLoadedDigest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+    if (!kept) {
+        FTextFormat.Encoding = TTextEncoding::teUtf8Bom;
+        FTextFormat.CodePage = 0;
+    }
 }
 
 void TShowTextDialog::DeleteShownFile()
@@ -795,6 +875,7 @@ void TShowTextDialog::DeleteShownFile()
                                        reason ? Tr(reason) : QString::number(code)),
                          0);
         } else {
+            FMemoHoldsFile = false;
             Memo.SetText(QString());
         }
     }

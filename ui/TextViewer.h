@@ -13,6 +13,7 @@
 #pragma once
 
 #include "core/Settings.h"
+#include "core/TextEncoding.h"
 #include "ui/CodePages.h"
 #include "ui/ControlState.h"
 #include "ui/Placement.h"
@@ -68,6 +69,17 @@ struct TViewerFont {
 // Files from this size on are not shown.
 inline constexpr int64_t kMaxViewerFileSize = int64_t(1) << 31;
 
+// How a file's text was read, so an edited text goes back the same way.
+struct TViewerTextFormat {
+    // By mark (UTF-8, UTF-16) or found without one (UTF-8, Windows-1252);
+    // a CodePage > 0 stands instead of the latter: the bytes were read in it.
+    TTextEncoding Encoding = TTextEncoding::teUtf8;
+    int CodePage = 0;
+    // The file's first line end ("\r\n", "\r" or "\n"; "\n" when it has none).
+    QString LineBreak = QStringLiteral("\n");
+    bool operator==(const TViewerTextFormat &) const = default;
+};
+
 // The text of a file's bytes. A byte-order mark decides first (UTF-8,
 // UTF-16LE, UTF-16BE), so zero bytes inside UTF-16 stay part of their
 // characters; null characters are then dropped from the text. Without a
@@ -75,8 +87,13 @@ inline constexpr int64_t kMaxViewerFileSize = int64_t(1) << 31;
 // (> 0), else as UTF-8 when they are valid UTF-8 and in kAnsiCodePage
 // otherwise. A CodePage that cannot decode the bytes clears *CodePageOk
 // and the bytes are read in kAnsiCodePage. Line ends (CR LF, CR) become
-// "\n".
-QString DecodeViewerText(const QByteArray &Bytes, int CodePage, bool *CodePageOk = nullptr);
+// "\n". *Format receives how the text was read.
+QString DecodeViewerText(const QByteArray &Bytes, int CodePage, bool *CodePageOk = nullptr,
+                         TViewerTextFormat *Format = nullptr);
+// The bytes of a text ("\n" line ends) in Format, with its mark and line
+// ends. A text the format cannot hold goes out as UTF-8 with a mark, so no
+// character is lost, and *Kept is cleared.
+QByteArray EncodeViewerText(const QString &Text, const TViewerTextFormat &Format, bool *Kept = nullptr);
 
 // ---- Lines of the memo text ----------------------------------------------
 
@@ -104,6 +121,10 @@ struct TFindOptions {
 int SearchText(const QString &Text, const QString &What, int SelStart, int SelLength, const TFindOptions &Options);
 
 // ---- Printing ------------------------------------------------------------
+
+// The installed printer a job goes to: Wanted when installed, else the
+// default printer, else the first one; empty when none is installed.
+QString ChoosePrinter(const QStringList &Installed, const QString &Default, const QString &Wanted);
 
 // Printer units are 0.1 mm. The line height for a font size in points.
 int PrintLineHeight(int FontSize);
@@ -372,6 +393,8 @@ private:
     void FindBtnClick();
     void Navigate(bool Section, bool Down);
     void DeleteSelection();
+    // Whether the file still has the bytes the memo was loaded from.
+    bool FileUnchanged() const;
     void DeleteShownFile();
     bool FindNext(const QString &What, bool Down);
     TFindOptions FindOptions(bool Down) const;
@@ -385,6 +408,11 @@ private:
     int FLWidth = 0;
     int FCodePage = 0;
     QList<TCodePageEntry> FCodePageList;
+    // The memo holds the text of FTextName (not an error line), read as
+    // FTextFormat from bytes with this digest.
+    bool FMemoHoldsFile = false;
+    TViewerTextFormat FTextFormat;
+    QByteArray FLoadedDigest;
     bool FPrinting = false;
     bool FInModalRun = false;
 };

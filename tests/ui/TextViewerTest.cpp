@@ -702,24 +702,104 @@ TEST(TextViewerTest, MarksNavigateAndMissesGoToTheEnds)
 
 // ---- Deleting ------------------------------------------------------------------
 
-TEST(TextViewerTest, DeletedSelectionIsSavedAsUtf8)
+// The file keeps the encoding, mark and line ends it was read in, so a
+// log written in a code page or UTF-16 stays readable for its writers.
+TEST(TextViewerTest, DeletedSelectionIsSavedAsTheFileWasRead)
+{
+    struct TCase {
+        const char *Name;
+        QByteArray Before;
+        int CodePage;
+        QByteArray After;
+    };
+    const TCase cases[] = {
+        {"8-bit", "caf\xE9\ngone\nend\n", 0, "caf\xE9\nend\n"},
+        {"UTF-8 with CR LF", "\xC3\xA4\r\ngone\r\nend", 0, "\xC3\xA4\r\nend"},
+        {"UTF-8 with mark", "\xEF\xBB\xBF" "a\ngone\nb\n", 0, "\xEF\xBB\xBF" "a\nb\n"},
+        {"UTF-16LE", B("\xFF\xFE" "a\0\r\0\n\0g\0\r\0\n\0b\0", 16), 0, B("\xFF\xFE" "a\0\r\0\n\0b\0", 10)},
+        {"chosen code page", "\xE4\ngone\n\xE4\n", 1251, "\xE4\n\xE4\n"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFakeMessages messages;
+        TViewerFixture f;
+        const QString file = WriteFile(QStringLiteral("a.txt"), c.Before);
+        f.Dialog.Execute(QStringLiteral("T"), file, {}, {}, {}, {}, {}, {}, {}, QPoint(-1, -1), 1,
+                         TShowDlgType::stShow, kAllShowDlgButtons, c.CodePage);
+        const QString text = f.Dialog.Memo.Text();
+        const int second = MemoLineStart(text, 1);
+        f.Dialog.Memo.UserSelect(second, MemoLineStart(text, 2) - second, second);
+        messages.Answer = mrNo;
+        f.Dialog.DeleteKey();
+        EXPECT_EQ(ReadBytes(file), c.Before);
+
+        messages.Answer = mrYes;
+        f.Dialog.DeleteBtn.UserClick();
+        EXPECT_EQ(messages.Texts, L({"Delete selected text?", "Delete selected text?"}));
+        EXPECT_EQ(ReadBytes(file), c.After);
+        EXPECT_EQ(f.Dialog.StatusPanels[0].Caption(), QStringLiteral(" Line: 2 of 3"));
+        // A second deletion goes on from the text just written.
+        f.Dialog.Memo.UserSelect(0, 1, 1);
+        f.Dialog.DeleteKey();
+        bool ok = false;
+        TViewerTextFormat format;
+        EXPECT_EQ(DecodeViewerText(ReadBytes(file), c.CodePage, &ok, &format), f.Dialog.Memo.Text());
+        EXPECT_EQ(EncodeViewerText(f.Dialog.Memo.Text(), format), ReadBytes(file));
+    }
+}
+
+TEST(TextViewerTest, TextTheFormatCannotHoldIsSavedAsUtf8)
+{
+    bool kept = true;
+    const TViewerTextFormat ansi{TTextEncoding::teWindows1252, 0, QStringLiteral("\r\n")};
+    EXPECT_EQ(EncodeViewerText(U("\xD0\xB4\n"), ansi, &kept), QByteArray("\xEF\xBB\xBF\xD0\xB4\r\n"));
+    EXPECT_FALSE(kept);
+    const TViewerTextFormat cyrillic{TTextEncoding::teUtf8, 1251, QStringLiteral("\n")};
+    EXPECT_EQ(EncodeViewerText(U("\xE2\x82\xAC"), cyrillic, &kept), QByteArray("\x88"));
+    EXPECT_TRUE(kept);
+    EXPECT_EQ(EncodeViewerText(U("\xC3\xA4"), cyrillic, &kept), QByteArray("\xEF\xBB\xBF\xC3\xA4"));
+    EXPECT_FALSE(kept);
+}
+
+// The memo no longer matches the file: deleting must not write it over.
+TEST(TextViewerTest, DeletingASelectionNeverOverwritesWhatTheMemoDoesNotHold)
 {
     TFakeMessages messages;
-    TViewerFixture f;
-    const QString file = WriteFile(QStringLiteral("a.txt"), "caf\xE9\ngone\nend\n");
-    f.Open(file, 1);
-    f.Dialog.Memo.UserSelect(5, 5, 10);
-    messages.Answer = mrNo;
-    f.Dialog.DeleteKey();
-    EXPECT_EQ(ReadBytes(file), QByteArray("caf\xE9\ngone\nend\n"));
-
-    messages.Answer = mrYes;
-    f.Dialog.DeleteBtn.UserClick();
-    EXPECT_EQ(messages.Texts, L({"Delete selected text?", "Delete selected text?"}));
-    EXPECT_EQ(ReadBytes(file), QByteArray("\xEF\xBB\xBF" "caf\xC3\xA9\nend\n"));
-    EXPECT_EQ(f.Dialog.StatusPanels[0].Caption(), QStringLiteral(" Line: 2 of 3"));
-    f.Dialog.DisplayFile(file);
-    EXPECT_EQ(f.Dialog.Memo.Text(), U("caf\xC3\xA9\nend\n"));
+    {
+        // Too large to show: the memo holds an error line.
+        TViewerFixture f;
+        const QString file = WriteFile(QStringLiteral("big.log"), "x");
+        {
+            QFile big(file);
+            ASSERT_TRUE(big.resize(kMaxViewerFileSize));
+        }
+        f.Open(file, 1);
+        ASSERT_TRUE(f.Dialog.Memo.Text().startsWith(QStringLiteral("*** ")));
+        f.Dialog.Memo.UserSelect(0, 4, 4);
+        f.Dialog.DeleteKey();
+        f.Dialog.DeleteBtn.UserClick();
+        EXPECT_TRUE(messages.Texts.isEmpty());
+        EXPECT_EQ(QFile(file).size(), kMaxViewerFileSize);
+    }
+    {
+        // A run appended to the log after it was shown.
+        TViewerFixture f;
+        const QString file = WriteFile(QStringLiteral("run.log"), NumberedLines(3));
+        f.Open(file, 1);
+        WriteBytes(file, NumberedLines(4));
+        f.Dialog.Memo.UserSelect(0, 7, 7);
+        f.Dialog.DeleteKey();
+        EXPECT_EQ(ReadBytes(file), NumberedLines(4));
+        EXPECT_EQ(f.Dialog.Memo.Text(), QString::fromLatin1(NumberedLines(4)));
+        ASSERT_EQ(messages.Texts.size(), 2);
+        EXPECT_EQ(messages.Texts.at(1), QStringLiteral("\"") + file +
+                                            QStringLiteral("\" has changed meanwhile and is shown again; "
+                                                           "nothing was deleted."));
+        // Shown again, it can be edited.
+        f.Dialog.Memo.UserSelect(0, 7, 7);
+        f.Dialog.DeleteKey();
+        EXPECT_EQ(ReadBytes(file), QByteArray("line 2\nline 3\nline 4\n"));
+    }
 }
 
 TEST(TextViewerTest, DeletingTheFileEmptiesTheMemoAndClosesAModalViewer)
@@ -798,6 +878,28 @@ TEST(TextViewerTest, WithoutPrinterThePrintButtonIsDisabled)
     f.Open(WriteFile(QStringLiteral("a.log"), NumberedLines(1)));
     EXPECT_FALSE(f.Dialog.PrintBtn.Enabled());
     EXPECT_EQ(f.Dialog.PrinterSettings.PrtName, QString());
+}
+
+TEST(TextViewerTest, ChoosesAnInstalledPrinter)
+{
+    struct TCase {
+        QStringList Installed;
+        QString Default;
+        QString Wanted;
+        QString Chosen;
+    };
+    const TCase cases[] = {
+        {{}, QString(), QStringLiteral("Laser"), QString()},
+        {L({"Laser", "Ink"}), QStringLiteral("Ink"), QStringLiteral("Laser"), QStringLiteral("Laser")},
+        {L({"Laser", "Ink"}), QStringLiteral("Ink"), QStringLiteral("Gone"), QStringLiteral("Ink")},
+        {L({"Laser", "Ink"}), QStringLiteral("Ink"), QString(), QStringLiteral("Ink")},
+        {L({"Laser", "Ink"}), QString(), QStringLiteral("Gone"), QStringLiteral("Laser")},
+        {L({"PDF"}), QStringLiteral("PDF"), QStringLiteral("PDF"), QStringLiteral("PDF")},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Installed.join(QLatin1Char(',')).toStdString() + " / " + c.Wanted.toStdString());
+        EXPECT_EQ(ChoosePrinter(c.Installed, c.Default, c.Wanted), c.Chosen);
+    }
 }
 
 // ---- The program's viewer ----------------------------------------------------

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPrinterInfo>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
@@ -170,7 +171,7 @@ TEST(TextViewerViewTest, DeleteKeyRemovesTheSelectionFromTheFile)
     memo->setTextCursor(cursor);
     QTest::keyClick(memo, Qt::Key_Delete);
     EXPECT_EQ(memo->toPlainText(), QStringLiteral("Velkor - run 1\n"));
-    EXPECT_EQ(ReadBytes(file), QByteArray("\xEF\xBB\xBF" "Velkor - run 1\n"));
+    EXPECT_EQ(ReadBytes(file), QByteArray("Velkor - run 1\n"));
 }
 
 TEST(TextViewerViewTest, CodePagePopupChoiceReloadsTheFile)
@@ -255,4 +256,30 @@ TEST(TextViewerViewTest, PrintButtonPrintsTheShownFile)
     ASSERT_TRUE(pdf.startsWith("%PDF"));
     EXPECT_EQ(PdfPageCount(pdf), 1);
     EXPECT_TRUE(window->isVisible());
+}
+
+// Without an installed printer the print button stays usable: the print
+// dialog writes a PDF file. An unattended print has nowhere to go.
+TEST(TextViewerViewTest, WithoutPrinterThePdfFileStandsIn)
+{
+    if (!QPrinterInfo::availablePrinterNames().isEmpty())
+        GTEST_SKIP() << "printers are installed here";
+    TQtViewer installed;
+    SetTextViewerPdfOutput(QString());
+    ShowLog(LogFile(1), 1, kAllShowDlgButtons);
+    TTextViewerWindow *window = TQtViewer::Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ShowTextDialog()->PrinterSettings.PrtName, QStringLiteral("PDF"));
+    EXPECT_TRUE(window->Button(ShowTextDialog()->PrintBtn)->isEnabled());
+    FreeTextViewer();
+
+    QStringList log;
+    SetServiceLogSink([&](const QString &ALine) { log.append(ALine); });
+    TPrinterSettings printer;
+    printer.Init();
+    const QString file = LogFile(1);
+    PrintTextFile(file, printer, 0);
+    SetServiceLogSink({});
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_TRUE(log.first().contains(file));
 }

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QFontMetricsF>
@@ -458,21 +459,39 @@ QAbstractButton *TTextViewerWindow::Button(const TButtonState &AState) const
 }
 
 namespace {
+
+// What the print button offers when no printer is installed: the print
+// dialog's PDF file.
 const QString kPdfPrinterName = QStringLiteral("PDF");
+
+QString InstalledPrinter(const QString &APrtName)
+{
+    return ChoosePrinter(QPrinterInfo::availablePrinterNames(), QPrinterInfo::defaultPrinterName(), APrtName);
+}
+
+// A PDF of the shown file in the home folder, as the print dialog's first
+// suggestion (the job's name holds the whole path).
+QString PdfFileName(const QString &AShownFile)
+{
+    QString name = AShownFile.mid(AShownFile.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0)
+        name.truncate(dot);
+    if (name.isEmpty())
+        name = QStringLiteral("print");
+    return QDir::homePath() + QLatin1Char('/') + name + QStringLiteral(".pdf");
+}
+
 } // namespace
 
 QString TTextViewerWindow::ResolvePrinter(const QString &APrtName)
 {
     if (!gPdfOutput.isEmpty())
         return gPdfOutput;
-    const QStringList names = QPrinterInfo::availablePrinterNames();
+    const QString name = InstalledPrinter(APrtName);
     // Without an installed printer the print dialog still prints to a PDF
     // file, so printing stays possible.
-    if (names.isEmpty())
-        return kPdfPrinterName;
-    if (!APrtName.isEmpty() && names.contains(APrtName))
-        return APrtName;
-    return QPrinterInfo::defaultPrinterName();
+    return name.isEmpty() ? kPdfPrinterName : name;
 }
 
 bool TTextViewerWindow::PrintJob(const TPrintJob &AJob, bool AShowDialog)
@@ -483,13 +502,18 @@ bool TTextViewerWindow::PrintJob(const TPrintJob &AJob, bool AShowDialog)
         printer.setOutputFileName(gPdfOutput);
         AShowDialog = false;
     } else {
-        const QString name = ResolvePrinter(AJob.Settings.PrtName);
-        if ((name.isEmpty() || name == kPdfPrinterName) && !AShowDialog)
-            return false;
-        if (name == kPdfPrinterName)
-            printer.setOutputFormat(QPrinter::PdfFormat);
-        else if (!name.isEmpty())
+        // A real printer may be called "PDF" too: only the list of
+        // installed printers tells the file output apart.
+        const QString name = InstalledPrinter(AJob.Settings.PrtName);
+        if (!name.isEmpty()) {
             printer.setPrinterName(name);
+        } else {
+            // A file name needs the dialog; an unattended job has no printer.
+            if (!AShowDialog)
+                return false;
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(PdfFileName(AJob.FileName));
+        }
     }
     printer.setPageOrientation(AJob.Settings.Orientation == TPrinterOrientation::poLandscape
                                    ? QPageLayout::Landscape
