@@ -552,6 +552,7 @@ void TZeigFortschritt::ShowProgress(IRunControl *ARunControl, const QString &Tas
                                     int32_t Wait, bool Swapped)
 {
     FRunControl = ARunControl;
+    FRunning = true;
     ++FRunSerial;
     FCloseWin = false;
 
@@ -639,6 +640,9 @@ TModalResult TZeigFortschritt::ShowStatus(TResultStatus Mode, const QString &Hin
     MinimizeBtn.SetVisible(false);
     Button.SetCaption(TrDomain(kDialogsDomain, "Done"));
     SetButtonRole(false, true);
+    // A run that ends while paused left the button disabled; the page must
+    // still end by Done.
+    Button.SetEnabled(true);
 
     // A subsequent action picked during the run (none was preset) must not
     // wait for a user who has left.
@@ -688,7 +692,7 @@ TModalResult TZeigFortschritt::ShowStatus(TResultStatus Mode, const QString &Hin
         result += prLogShown;
     ClearView();
     MainWindowServices().SetTaskBarState(tbsNoProgress);
-    FRunControl = nullptr;
+    EndRun();
     return result;
 }
 
@@ -697,7 +701,7 @@ TModalResult TZeigFortschritt::Terminate()
     MainWindowServices().SetTaskBarState(tbsNoProgress);
     const TModalResult result = SubsequentActionResult(rgAction.ItemIndex());
     ClearView();
-    FRunControl = nullptr;
+    EndRun();
     return result;
 }
 
@@ -717,6 +721,14 @@ void TZeigFortschritt::WriteVersion(const QString &AVersion, const QString &AUse
 {
     VersionLabel.SetCaption(AVersion);
     UserLabel.SetCaption(AUser);
+}
+
+void TZeigFortschritt::EndRun()
+{
+    FRunning = false;
+    FRunControl = nullptr;
+    // Requests and answers still under way belong to the ended run.
+    ++FRunSerial;
 }
 
 // --- Timers
@@ -774,6 +786,9 @@ void TZeigFortschritt::ButtonClick()
 
     Post([](IRunControl &c) { c.PauseRun(true); });
     FUpdateTimer.stop();
+    // The question runs a nested event loop in which the run may end, or
+    // the next one start; the answer then belongs to no run.
+    const uint64_t serial = FRunSerial;
     const QRect button = FView ? FView->ButtonRect() : QRect();
     const TControlGeometry geometry{button, std::nullopt};
     int choice = -1;
@@ -785,6 +800,8 @@ void TZeigFortschritt::ButtonClick()
                             TDefaultMonitor::dmActiveForm)) {
         choice = 0;
     }
+    if (serial != FRunSerial)
+        return;
     if (choice >= 0) {
         FStopped = true;
         const bool all = choice != 0;

@@ -233,6 +233,8 @@ public:
     bool Minimized() const { return FMinimized; }
     // Set while a run shows progress and during a status page.
     bool IsActive() const { return FIsActive; }
+    // From ShowProgress until the run's status page or Terminate.
+    bool Running() const { return FRunning; }
     // False while the program is minimised: the timer leaves the controls.
     bool AutoUpdate() const { return FAutoUpdate; }
     void SetAutoUpdate(bool AValue) { FAutoUpdate = AValue; }
@@ -305,6 +307,8 @@ private:
     // Queues ACall to the run's control, if any; dropped when the run has
     // ended before it arrives.
     void Post(std::function<void(IRunControl &)> ACall);
+    // The run has ended (status page or Terminate).
+    void EndRun();
     int CurrentClientWidth() const;
     QPoint CurrentPosition() const;
     TMonitorList CurrentMonitors() const;
@@ -326,6 +330,7 @@ private:
     bool FSwappedStatus = false;
     bool FUseFirstStatus = true;
     IRunControl *FRunControl = nullptr;
+    bool FRunning = false;
     uint64_t FRunSerial = 0;
     TSourceSelection FSource = TSourceSelection::ssNoSrc;
     TUpdateStatus FUpdateStatus;

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 using namespace vl;
 
@@ -80,13 +81,20 @@ struct TFakeMain : TNullMainWindowServices {
 };
 
 // Answers every box with Answer and remembers the last text.
+// While a box is open, During runs as the nested event loop of a modal box
+// would run it.
 struct TFakeMessages : THeadlessMessageService {
     TModalResult Answer = mrNo;
     QString LastText;
+    int Asked = 0;
+    std::function<void()> During;
     TModalResult ShowMessageForm(QPoint, const QString &AHint, int32_t, TMsgDialogType, TMsgDlgBtn,
                                  TDefaultMonitor) override
     {
         LastText = AHint;
+        ++Asked;
+        if (During)
+            std::exchange(During, nullptr)();
         return Answer;
     }
 };
@@ -541,6 +549,38 @@ TEST_F(ProgressWindowTest, MinimizeButtonReportsThePauseState)
     EXPECT_TRUE(W.Minimized());
 }
 
+// A run on the GUI thread: its own question locks the buttons, and a cancel
+// question that its run outlives (the run ends, the next one starts while
+// the box is open) answers no run.
+TEST_F(ProgressWindowTest, NestedQuestionsOfARunOnTheGuiThread)
+{
+    Messages.Answer = mrYes;
+    Start();
+    Messages.During = [&] { W.Button.UserClick(); };
+    EXPECT_TRUE(W.Confirm(QStringLiteral("Overwrite?")));
+    ProcessMessages();
+    EXPECT_EQ(Messages.Asked, 1);
+    EXPECT_TRUE(Run.Calls.isEmpty());
+    EXPECT_EQ(W.LockStatus(), 0);
+
+    TFakeRun next;
+    Messages.During = [&] {
+        W.ShowStatus(TResultStatus::psCancel, QString(), QString(), QString(), 0, -1);
+        W.ShowProgress(&next, QStringLiteral("Next"), QString(), QString(), 0, 0, 0, false);
+    };
+    W.Button.UserClick();
+    ProcessMessages();
+    EXPECT_EQ(Messages.Asked, 2);
+    EXPECT_FALSE(W.Stopped());
+    EXPECT_TRUE(next.Calls.isEmpty());
+    EXPECT_TRUE(Run.Calls.isEmpty());
+
+    // The run ends for good during the question: no timer is left behind.
+    Messages.During = [&] { W.ShowStatus(TResultStatus::psOK, QString(), QString(), QString(), 0, -1); };
+    W.Button.UserClick();
+    EXPECT_FALSE(W.UpdateTimerActive());
+}
+
 // A request that arrives after its run has ended reaches no one.
 TEST_F(ProgressWindowTest, RequestsOfAnEndedRunAreDropped)
 {
@@ -673,6 +713,43 @@ TEST_F(ProgressWindowTest, PageOutcomeIconsSoundAndResults)
     Start(0, 0);
     Page(TResultStatus::psOK, 0, [&] { W.Button.UserClick(); });
     EXPECT_EQ(View->Beeps, 2);
+}
+
+// A run that ends while paused still gets a page that Done closes.
+TEST_F(ProgressWindowTest, PageAfterAPausedRunEndsByDone)
+{
+    using O = TProgressOption;
+    Start(ProgressOptions({O::poPause}), 0);
+    W.PauseBtn.UserClick();
+    bool clicked = false;
+    Page(TResultStatus::psOK, 0, [&] { clicked = W.Button.UserClick(); });
+    EXPECT_TRUE(clicked);
+}
+
+// With no one to see it, the headless window ends a run with the same
+// result codes as the window does without a page.
+TEST_F(ProgressWindowTest, HeadlessWindowGivesTheSameResults)
+{
+    using O = TProgressOption;
+    using M = TResultStatus;
+    THeadlessProgressWindow headless(-1);
+    TZeigFortschritt hidden; // no view: no page
+    for (TProgressOptions options : {TProgressOptions(0), ProgressOptions({O::poAction})})
+        for (int32_t selected : {0, 2, 4, 9})
+            for (M mode : {M::psOK, M::psCancel, M::psError, M::psWarning})
+                for (int32_t wait : {-1, -2, 0, 4096 + 5}) {
+                    const auto end = [&](IProgressWindow &w, bool terminate) {
+                        w.ShowProgress(nullptr, QStringLiteral("T"), QString(), QString(), options, selected,
+                                       wait, false);
+                        w.SetLockStatus(2);
+                        return terminate ? w.Terminate() : w.ShowStatus(mode, QString(), QString(), QString(), 0, wait);
+                    };
+                    const std::string name = std::to_string(options) + " " + std::to_string(selected) + " "
+                                             + std::to_string(int(mode)) + " " + std::to_string(wait);
+                    EXPECT_EQ(end(hidden, false), end(headless, false)) << name;
+                    EXPECT_EQ(hidden.LockStatus(), headless.LockStatus()) << name;
+                    EXPECT_EQ(end(hidden, true), end(headless, true)) << name;
+                }
 }
 
 TEST_F(ProgressWindowTest, NoPageReturnsAtOnce)

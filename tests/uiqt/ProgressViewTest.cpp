@@ -8,6 +8,7 @@
 #include "platform/Thread.h"
 
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -15,7 +16,12 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <QCloseEvent>
+
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
 
 using namespace vl;
 
@@ -29,10 +35,22 @@ struct TRecordingRun : IRunControl {
     void StopWaiting() override { Calls << QStringLiteral("stop waiting"); }
 };
 
+// Answers Yes from a nested event loop, as a modal box does; During runs
+// inside that loop.
 struct TYesMessages : THeadlessMessageService {
+    int Asked = 0;
+    std::function<void()> During;
     TModalResult ShowMessageForm(QPoint, const QString &, int32_t, TMsgDialogType, TMsgDlgBtn,
                                  TDefaultMonitor) override
     {
+        ++Asked;
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, [&] {
+            if (During)
+                std::exchange(During, nullptr)();
+            loop.quit();
+        });
+        loop.exec();
         return mrYes;
     }
 };
@@ -99,6 +117,10 @@ TEST_F(ProgressViewTest, OpensWithTheRunsState)
     EXPECT_FALSE(View->ViewLog()->isVisible());
     EXPECT_FALSE(View->RepeatBox()->isVisible());
     EXPECT_EQ(View->Button()->text(), QStringLiteral("Cancel"));
+
+    // The window manager's close (Alt+F4) leaves the run's window up.
+    EXPECT_FALSE(View->close());
+    EXPECT_TRUE(View->isVisible());
 }
 
 // A long name is shortened by the logic and never widens the window.
@@ -136,6 +158,33 @@ TEST_F(ProgressViewTest, ButtonsReachTheRun)
                                       QStringLiteral("pause"), QStringLiteral("cancel")}));
     EXPECT_TRUE(Window->Stopped());
     Window->Terminate();
+}
+
+// A run on the GUI thread that processes messages: Cancel pressed during
+// the run's own question does nothing; pressed afterwards it asks and stops
+// the run, whose end needs no page.
+TEST_F(ProgressViewTest, RunOnTheGuiThreadWithNestedQuestions)
+{
+    using O = TProgressOption;
+    Start(ProgressOptions({O::poPause}));
+    Messages.During = [this] {
+        View->Button()->click();
+        View->PauseBtn()->click();
+    };
+    EXPECT_TRUE(Window->Confirm(QStringLiteral("Overwrite?")));
+    EXPECT_EQ(Messages.Asked, 1);
+    EXPECT_FALSE(Window->Paused());
+
+    QTimer::singleShot(0, View, [this] { View->Button()->click(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    guard.start(5000);
+    WaitUntil([&] { return Window->Stopped() || !guard.isActive(); }, 10);
+    ASSERT_TRUE(Window->Stopped());
+    EXPECT_EQ(Messages.Asked, 2);
+    EXPECT_EQ(Run.Calls.value(0), QStringLiteral("pause"));
+    EXPECT_EQ(Window->ShowStatus(TResultStatus::psCancel, QString(), QString(), QString(), 0, -1), prCancelled);
+    EXPECT_EQ(View->Button()->text(), QStringLiteral("Cancel"));
 }
 
 TEST_F(ProgressViewTest, StatusPageEndsByItsButtons)

@@ -2,8 +2,10 @@
 
 #include "ui/qt/Binding.h"
 #include "ui/qt/ProgressBars.h"
+#include "ui/qt/QtPlacement.h"
 #include "ui/qt/QtStyles.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -182,6 +184,8 @@ TProgressView::TProgressView(TZeigFortschritt &ALogic) : FLogic(ALogic)
     ALogic.SetActionWidth(FAction->sizeHint().width() + m.left() + m.right());
     FAction->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
+    // A screen reader reaches the texts with the Tab key.
+    SetReadOnlyTabStops(this, QAccessible::isActive());
     Changed(TProgressViewPart::vpCaption);
     Changed(TProgressViewPart::vpButtonRole);
     RefreshGlyphs();
@@ -375,6 +379,12 @@ void TProgressView::Beep(TResultStatus)
 
 void TProgressView::closeEvent(QCloseEvent *AEvent)
 {
+    // The window has no close box: a run ends by Cancel. A close asked by
+    // the window manager (Alt+F4) would hide Cancel mid-run.
+    if (FLogic.Running()) {
+        AEvent->ignore();
+        return;
+    }
     FLogic.FormClose();
     AEvent->accept();
     if (windowFlags() & Qt::WindowStaysOnTopHint)
