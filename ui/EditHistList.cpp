@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/Translate.h"
+#include "ui/InputDialogs.h"
 #include "ui/ListDialogViews.h"
 
 namespace vl {
@@ -38,8 +39,11 @@ void TEditHistListDialog::Setup(QPoint APos, const QString &Titel, const QString
     FRemoved.Clear();
     FHasRemembered = AIndex >= 0 && AIndex < HList.Count();
     FRemembered = FHasRemembered ? HList.Strings(AIndex) : QString();
-    if (FHasRemembered)
+    if (FHasRemembered) {
+        // Focusing a row of a multi-select list does not select it.
         lbHistList.SetItemIndex(AIndex);
+        lbHistList.SetSelected(AIndex, true);
+    }
 }
 
 bool TEditHistListDialog::Execute(QPoint APos, const QString &Titel, const QString &Desc, TStringList &HList,
@@ -79,7 +83,7 @@ void TEditHistListDialog::Edit()
         return;
     QString text = lbHistList.Strings(row);
     const QString title = TrDomain(kDialogsDomain, "Edit item");
-    if (!ListDialogViews().InputText(BottomRightOf(btnEdit), title, laDesc.Caption(), text))
+    if (!InputTextEx(BottomRightOf(btnEdit), title, laDesc.Caption(), false, QString(), nullptr, false, text))
         return;
     for (int i = 0; i < lbHistList.Count(); ++i) {
         if (i != row && QString::compare(lbHistList.Strings(i), text, Qt::CaseInsensitive) == 0) {

@@ -1,9 +1,8 @@
 #include "ui/History.h"
 
 #include "core/Exceptions.h"
-#include "core/Format.h"
 #include "core/MessageService.h"
-#include "core/Translate.h"
+#include "core/StringUtils.h"
 
 #include <QFileInfo>
 
@@ -37,7 +36,7 @@ void DeleteHistoryKeysFrom(TMemIniFile &AIni, const QString &ASection, const QSt
         if (key.size() <= AIdent.size() || !key.startsWith(AIdent, Qt::CaseInsensitive))
             continue;
         const QString number = key.mid(AIdent.size());
-        if (!std::all_of(number.cbegin(), number.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        if (!std::all_of(number.cbegin(), number.cend(), IsDigitChar))
             continue;
         bool ok = false;
         const int n = number.toInt(&ok);
@@ -48,12 +47,12 @@ void DeleteHistoryKeysFrom(TMemIniFile &AIni, const QString &ASection, const QSt
 
 QString QuoteToHash(const QString &AText, bool AQuote)
 {
-    return AQuote ? QString(AText).replace(QLatin1Char('"'), QLatin1Char('#')) : AText;
+    return AQuote ? ReplaceChar(AText, QLatin1Char('"'), QLatin1Char('#')) : AText;
 }
 
 QString HashToQuote(const QString &AText, bool AQuote)
 {
-    return AQuote ? QString(AText).replace(QLatin1Char('#'), QLatin1Char('"')) : AText;
+    return AQuote ? ReplaceChar(AText, QLatin1Char('#'), QLatin1Char('"')) : AText;
 }
 
 } // namespace
@@ -77,11 +76,14 @@ void THistoryList::AddStringObject(const QString &s, const QVariant &AObject)
 {
     if (s.isEmpty())
         return;
-    const int n = IndexOf(s);
+    // s may be one of the entries (a menu click passes its entry), which
+    // deleting the old entry would change under our hands.
+    const QString text = s;
+    const int n = IndexOf(text);
     RemoveMenu();
     if (n >= 0)
         Delete(n);
-    InsertObject(0, s, AObject);
+    InsertObject(0, text, AObject);
     if (Count() > FMaxLen)
         Delete(Count() - 1);
     BuildMenu();
@@ -303,8 +305,9 @@ void THistoryList::ItemClick(TMenuItemState &AItem)
     // touched after this point.
     TMenuItemState &sender = FMenu ? *FMenu : AItem;
     if (OnAutoItemClick && n > 0) {
+        // A copy: the handler may change the list.
         if (n - 1 < Count())
-            OnAutoItemClick(sender, Strings(n - 1));
+            OnAutoItemClick(sender, QString(Strings(n - 1)));
     } else if (OnAutoItemClickIndex && n > 0)
         OnAutoItemClickIndex(sender, n - 1);
 }
@@ -513,16 +516,18 @@ void AddHistoryEntryEx(TStringList &List, const QString &Text, int MaxCount)
 {
     if (Text.isEmpty())
         return;
-    const int n = List.IndexOf(Text);
+    // Text may be one of the entries, which moving them would change.
+    const QString text = Text;
+    const int n = List.IndexOf(text);
     if (n < 0) {
         if (List.Count() >= MaxCount && !List.IsEmpty())
             List.Delete(List.Count() - 1);
-        List.Insert(0, Text);
+        List.Insert(0, text);
         return;
     }
     if (n > 0)
         List.Move(n, 0);
-    List.SetString(0, Text);
+    List.SetString(0, text);
 }
 
 void AddHistoryEntry(TStringList &List, const QString &Text)

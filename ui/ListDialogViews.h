@@ -2,7 +2,7 @@
 //
 // The dialogs' logic lives in ui/ and never blocks; showing them is the
 // job of an IListDialogViews. A GUI program installs the Qt one at start
-// (InstallQtChoiceDialogs in ui/qt/ChoiceDialogs.h); without it nothing is
+// (CreateQtListDialogViews in ui/qt/ChoiceDialogs.h); without it nothing is
 // shown: modal dialogs end as if cancelled, popups and status lists stay
 // invisible, and a question asked that way is written to the service log.
 #pragma once

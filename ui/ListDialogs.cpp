@@ -3,6 +3,7 @@
 #include "core/Format.h"
 #include "core/MessageService.h"
 #include "core/Translate.h"
+#include "ui/InputDialogs.h"
 #include "ui/ListDialogViews.h"
 
 #include <algorithm>
@@ -170,7 +171,7 @@ bool TSelectFromListDialog::Confirm(const TButtonState &AButton, const QString &
 
 bool TSelectFromListDialog::AskText(QPoint APos, const QString &ATitle, QString &AText) const
 {
-    return ListDialogViews().InputText(APos, ATitle, lbDesc.Caption(), AText);
+    return EditString(APos, ATitle, lbDesc.Caption(), AText);
 }
 
 bool TSelectFromListDialog::Accepts(const QString &AText) const

@@ -167,20 +167,20 @@ void TShowStringListDialog::CloseLIst()
     Form.SetVisible(false);
 }
 
-QPoint TShowStringListDialog::StatusListOrigin(TStatusListPos APos, QSize WindowSize, QRect WorkArea,
-                                               QRect Screen)
+QPoint TShowStringListDialog::StatusListOrigin(TStatusListPos APos, QSize WindowSize, QSize WorkArea,
+                                               QPoint Origin, QRect Screen)
 {
     const int right = WorkArea.width() - WindowSize.width() - 5;
     const int bottom = WorkArea.height() - WindowSize.height() - 5;
     switch (APos) {
     case TStatusListPos::spTopLeft:
-        return QPoint(5, 5);
+        return Origin + QPoint(5, 5);
     case TStatusListPos::spTopRight:
-        return QPoint(right, 5);
+        return Origin + QPoint(right, 5);
     case TStatusListPos::spBottomLeft:
-        return QPoint(5, bottom);
+        return Origin + QPoint(5, bottom);
     case TStatusListPos::spBottomRight:
-        return QPoint(right, bottom);
+        return Origin + QPoint(right, bottom);
     case TStatusListPos::spCenter:
         break;
     }

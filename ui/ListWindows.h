@@ -109,9 +109,12 @@ public:
     // Where the status list opens.
     TStatusListPos StatusPos() const { return FStatusPos; }
     // Top-left corner of a window of WindowSize for APos: the corners keep
-    // 5 px from the edges of a work area of WorkArea's size counted from
-    // (0, 0); spCenter centres it on Screen.
-    static QPoint StatusListOrigin(TStatusListPos APos, QSize WindowSize, QRect WorkArea, QRect Screen);
+    // 5 px from the edges of a work area of WorkArea's size that starts at
+    // Origin, the top-left corner of the primary screen's work area (so
+    // panels at the top or left do not cover the window); spCenter centres
+    // it on Screen.
+    static QPoint StatusListOrigin(TStatusListPos APos, QSize WindowSize, QSize WorkArea, QPoint Origin,
+                                   QRect Screen);
 
 private:
     TStatusListPos FStatusPos = TStatusListPos::spCenter;

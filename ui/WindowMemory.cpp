@@ -31,7 +31,14 @@ void RestoreFormPos(TFormPos &Pos, IFormPlacement &Form, const TMonitorList &Mon
                 break;
             }
     }
-    const TMonitorArea area = Monitors.isEmpty() ? TMonitorArea{QRect(x, y, Pos.w, Pos.h), Pos.dpi} : Monitors[monitor];
+    if (Monitors.isEmpty()) {
+        // Nothing to keep the window inside: it comes back as stored.
+        Form.SetPos(QPoint(x, y));
+        Form.SetClientSize(QSize(Pos.w, Pos.h));
+        Pos.wdiff = Form.ClientSize().width() - Pos.w;
+        return;
+    }
+    const TMonitorArea &area = Monitors[monitor];
     const QRect &r = area.WorkArea;
     const int right = r.left() + r.width();
     const int bottom = r.top() + r.height();

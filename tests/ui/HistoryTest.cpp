@@ -187,9 +187,23 @@ TEST(HistoryListTest, AHandlerMovingTheClickedEntryToTheTopIsSafe)
     list.SetMenu(&menu);
     Fill(list, {u"a"_s, u"b"_s, u"c"_s});
     list.OnAutoItemClick = [&](TMenuItemState &, const QString &Text) { list.AddString(Text); };
-    menu.Items(2).Click();
-    EXPECT_EQ(list.Texts(), (QStringList{u"c"_s, u"a"_s, u"b"_s}));
-    EXPECT_EQ(Captions(menu), (QStringList{u"1 c"_s, u"2 a"_s, u"3 b"_s}));
+    menu.Items(1).Click();
+    EXPECT_EQ(list.Texts(), (QStringList{u"b"_s, u"a"_s, u"c"_s}));
+    EXPECT_EQ(Captions(menu), (QStringList{u"1 b"_s, u"2 a"_s, u"3 c"_s}));
+}
+
+TEST(HistoryListTest, AddingAnEntryOfTheListItselfMovesThatEntry)
+{
+    // The text passed in is the entry that moves: it must not change into
+    // its neighbour on the way.
+    THistoryList history;
+    Fill(history, {u"a"_s, u"b"_s, u"c"_s, u"d"_s});
+    history.AddString(history.Strings(1));
+    EXPECT_EQ(history.Texts(), (QStringList{u"b"_s, u"a"_s, u"c"_s, u"d"_s}));
+
+    TStringList plain(QStringList{u"a"_s, u"b"_s, u"c"_s, u"d"_s});
+    AddHistoryEntryEx(plain, plain.Strings(3), 10);
+    EXPECT_EQ(plain.Texts(), (QStringList{u"d"_s, u"a"_s, u"b"_s, u"c"_s}));
 }
 
 TEST(HistoryListTest, SecondMenuAndStringListMirrorTheEntries)
@@ -449,8 +463,10 @@ TEST(EditHistListTest, RemovingThePreselectedEntryGivesIndexMinusOne)
     views.OnEditHistList = [](TEditHistListDialog &D) {
         EXPECT_EQ(D.Form.Caption(), u"Recent tasks"_s);
         EXPECT_FALSE(D.btnRemove.Visible());
+        // The pre-selected entry is selected, not only focused: removing
+        // works on it at once.
         EXPECT_EQ(D.lbHistList.ItemIndex(), 1);
-        SelectRows(D.lbHistList, {1});
+        EXPECT_EQ(D.lbHistList.SelectedRows(), QList<int>{1});
         D.Remove(); // the button is hidden, the logic still works
         D.OKBtn.Click();
     };

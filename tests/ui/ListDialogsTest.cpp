@@ -425,22 +425,25 @@ TEST(StringListWindowTest, StatusLinesNeedAnOpenedWindow)
     EXPECT_EQ(StringListWindow()->ModalResult(), mrCancel);
 }
 
-TEST(StringListWindowTest, StatusListCornersCountFromZero)
+TEST(StringListWindowTest, StatusListCornersStartAtTheWorkAreaOrigin)
 {
+    // A panel at the top and one at the left: the work area starts at
+    // (100, 30), and a corner at (5, 5) would lie under the panels.
     const QSize window(200, 100);
-    const QRect workArea(100, 30, 1000, 700);
-    const QRect screen(100, 0, 1000, 800);
+    const QSize workArea(1000, 700);
+    const QPoint origin(100, 30);
+    const QRect screen(0, 0, 1100, 800);
     struct Case {
         TStatusListPos pos;
         QPoint origin;
     } cases[] = {
-        {TStatusListPos::spTopLeft, {5, 5}},
-        {TStatusListPos::spTopRight, {1000 - 200 - 5, 5}},
-        {TStatusListPos::spBottomLeft, {5, 700 - 100 - 5}},
-        {TStatusListPos::spBottomRight, {795, 595}},
-        {TStatusListPos::spCenter, {100 + 400, 350}},
+        {TStatusListPos::spTopLeft, {105, 35}},
+        {TStatusListPos::spTopRight, {100 + 1000 - 200 - 5, 35}},
+        {TStatusListPos::spBottomLeft, {105, 30 + 700 - 100 - 5}},
+        {TStatusListPos::spBottomRight, {895, 625}},
+        {TStatusListPos::spCenter, {450, 350}},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(TShowStringListDialog::StatusListOrigin(c.pos, window, workArea, screen), c.origin)
+        EXPECT_EQ(TShowStringListDialog::StatusListOrigin(c.pos, window, workArea, origin, screen), c.origin)
             << int(c.pos);
 }

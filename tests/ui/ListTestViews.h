@@ -6,6 +6,8 @@
 #include "core/MessageService.h"
 #include "ui/ChoiceDialogs.h"
 #include "ui/EditHistList.h"
+#include "ui/InputDialogViews.h"
+#include "ui/InputDialogs.h"
 #include "ui/ListDialogViews.h"
 #include "ui/ListDialogs.h"
 #include "ui/ListWindows.h"
@@ -16,17 +18,26 @@
 
 namespace vl::test {
 
-class TScriptedViews : public IListDialogViews {
+class TScriptedViews : public IListDialogViews, public IInputDialogViews {
 public:
-    TScriptedViews() { SetListDialogViews(this); }
-    ~TScriptedViews() override { SetListDialogViews(nullptr); }
+    TScriptedViews()
+    {
+        SetListDialogViews(this);
+        SetInputDialogViews(this);
+    }
+    ~TScriptedViews() override
+    {
+        SetListDialogViews(nullptr);
+        SetInputDialogViews(nullptr);
+    }
 
     std::function<void(TSelectDialog &)> OnSelectDialog;
     std::function<void(TSelectFromListDialog &)> OnSelectFromList;
     std::function<void(TSelectListItemsDialog &)> OnSelectListItems;
     std::function<void(TEditHistListDialog &)> OnEditHistList;
     std::function<void(TShowStringListDialog &)> OnStringList;
-    // Answers of InputText in turn; none left: cancelled.
+    // Answers of the one-line inputs (InputText, the input text and input
+    // string dialogs) in turn; none left: cancelled.
     QStringList InputAnswers;
     QList<QPoint> InputPositions;
     int StatusListShown = 0;
@@ -47,8 +58,23 @@ public:
         AText = InputAnswers.takeFirst();
         return true;
     }
+    void ExecuteInputText(TInputTextDialog &D) override { Answer(D, D.TextFeld); }
+    void ExecuteInputString(TInputStringDialog &D) override { Answer(D, D.TextFeld); }
+    void ExecuteCharTable(TCharTableDialog &) override {}
+    void ExecuteTextEingabe(TTextEingabe &) override {}
+    void ExecuteMemo(TMemoDialog &) override {}
+    void ExecutePlaceHolder(TPlaceHolderDialog &) override {}
 
 private:
+    template <class D, class E>
+    void Answer(D &ADialog, E &AField)
+    {
+        InputPositions << ADialog.Position;
+        if (InputAnswers.isEmpty())
+            return;
+        AField.SetText(InputAnswers.takeFirst());
+        ADialog.CloseModal(mrOk);
+    }
     template <class F, class D>
     static void Run(const F &AScript, D &ADialog)
     {

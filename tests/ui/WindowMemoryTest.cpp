@@ -58,6 +58,7 @@ TEST(WindowMemoryTest, RestoreKeepsTheWindowInsideTheWorkAreaOfItsMonitor)
          {600, 400}},
         {"too wide", {Primary}, {300, 0, 10, 0, 1900, 400, 0, 96}, {50, 10}, {1870, 400}},
         {"too high", {Primary}, {10, 0, 300, 0, 600, 1000, 0, 96}, {10, 50}, {600, 940}},
+        {"no monitor known: as stored", {}, {100, 0, 80, 0, 600, 400, 0, 96}, {100, 80}, {600, 400}},
     };
     for (const Case &c : cases) {
         TFakeForm form;

@@ -2,6 +2,7 @@
 // open with their values, and their buttons give the results of the logic.
 #include "ui/qt/ChoiceDialogs.h"
 #include "ui/qt/HistoryComboBinding.h"
+#include "ui/qt/InputDialogs.h"
 #include "ui/qt/MenuBinding.h"
 #include "ui/qt/WindowMemoryQt.h"
 
@@ -15,7 +16,6 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGroupBox>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -51,8 +51,17 @@ QStringList Rows(const QListWidget *AList)
 // The Qt views for one test.
 struct TQtViews {
     std::unique_ptr<IListDialogViews> Views = CreateQtListDialogViews();
-    TQtViews() { SetListDialogViews(Views.get()); }
-    ~TQtViews() { SetListDialogViews(nullptr); }
+    std::unique_ptr<IInputDialogViews> Inputs = CreateQtInputDialogViews();
+    TQtViews()
+    {
+        SetListDialogViews(Views.get());
+        SetInputDialogViews(Inputs.get());
+    }
+    ~TQtViews()
+    {
+        SetListDialogViews(nullptr);
+        SetInputDialogViews(nullptr);
+    }
 };
 
 } // namespace
@@ -113,10 +122,10 @@ TEST(SelectFromListView, AddAsksForTheTextInAnInputBox)
 {
     TQtViews views;
     WhenModal(u"SelectFromListDialog"_s, [](QWidget *D) {
-        WhenModal(u"InputTextDialog"_s, [](QWidget *Input) {
+        WhenModal(u"InputStringDialog"_s, [](QWidget *Input) {
             EXPECT_EQ(Input->windowTitle(), u"Add item"_s);
-            static_cast<QInputDialog *>(Input)->setTextValue(u"*.log"_s);
-            static_cast<QInputDialog *>(Input)->accept();
+            QTest::keyClicks(Child<QLineEdit>(Input, "TextFeld"), u"*.log"_s);
+            Child<QPushButton>(Input, "OKBtn")->click();
         });
         Child<QPushButton>(D, "btnInsert")->click();
         EXPECT_EQ(Rows(Child<QListWidget>(D, "lbxStringList")), (QStringList{u"*.txt"_s, u"*.log"_s}));
@@ -202,6 +211,15 @@ TEST(StringListView, ModalListWithStatusAndNonModalStatusList)
     CloseStatusList();
     QTest::qWait(1);
     EXPECT_EQ(VisibleWindow(u"ShowStringListDialog"_s), nullptr);
+
+    // A bottom-right corner keeps 5 px to the work area's edges with the
+    // window's laid-out size.
+    OpenStatusList(TStatusListPos::spBottomRight, u"Status"_s, u"Now"_s);
+    window = VisibleWindow(u"ShowStringListDialog"_s);
+    ASSERT_NE(window, nullptr);
+    const QRect area = window->screen()->availableGeometry();
+    EXPECT_EQ(window->frameGeometry().bottomRight(), area.bottomRight() - QPoint(5, 5));
+    CloseStatusList();
 }
 
 TEST(ListSelectPopupView, AClickChoosesAndCloses)

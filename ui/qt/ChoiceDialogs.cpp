@@ -99,9 +99,11 @@ TSelectDialogView::TSelectDialogView(TSelectDialog &ALogic, QWidget *AParent)
         Register(button, *FLogic.Buttons[i]);
         FButtons << button;
     }
-    // Tab order follows the answers; the option box comes last, or first
-    // for a screen reader.
+    // Tab order follows the answers; the option box comes last, or, for a
+    // screen reader, first after the question.
     QList<QWidget *> order;
+    if (FLogic.CaptionTabStop())
+        order << question;
     if (FLogic.OptionFirstInTabOrder() && FLogic.cbOption.Visible())
         order << FOption;
     for (QPushButton *button : FButtons)

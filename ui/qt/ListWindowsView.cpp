@@ -4,6 +4,7 @@
 #include "ui/qt/QtPlacement.h"
 #include "ui/qt/QtStyles.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -24,7 +25,6 @@ TStringListView::TStringListView(TShowStringListDialog &ALogic, QWidget *AParent
 {
     setObjectName(QStringLiteral("ShowStringListDialog"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    resize(449, 265);
     auto *main = new QVBoxLayout(this);
     auto *desc = new QLabel(this);
     desc->setObjectName(QStringLiteral("laDesc"));
@@ -35,6 +35,9 @@ TStringListView::TStringListView(TShowStringListDialog &ALogic, QWidget *AParent
 
     FList = new QListWidget(this);
     FList->setObjectName(QStringLiteral("lbStrings"));
+    // The design size of the window (449 x 265), which fitting the dialog
+    // to its contents would otherwise shrink.
+    FList->setMinimumSize(425, 170);
     BindListBox(FList, FLogic.lbStrings);
     main->addWidget(FList, 1);
     // A status list follows the newest line.
@@ -76,17 +79,26 @@ TStringListView::~TStringListView()
 
 void TStringListView::ShowStatus()
 {
-    setAttribute(Qt::WA_DeleteOnClose);
+    if (!FStatusWindow) {
+        FStatusWindow = true;
+        setAttribute(Qt::WA_DeleteOnClose);
+        connect(this, &QDialog::finished, this, [this] {
+            FLogic.Form.SetVisible(false);
+            deleteLater();
+        });
+    }
     setWindowTitle(FLogic.Form.Caption());
-    connect(this, &QDialog::finished, this, [this] {
-        FLogic.Form.SetVisible(false);
-        deleteLater();
-    });
-    QScreen *screen = this->screen();
-    const QRect workArea = screen ? screen->availableGeometry() : QRect();
-    const QRect full = screen ? screen->geometry() : QRect();
-    move(TShowStringListDialog::StatusListOrigin(FLogic.StatusPos(), frameGeometry().size(), workArea, full));
+    // The corners need the size the window is shown with, its frame
+    // included, which is known once it is shown.
+    adjustSize();
     show();
+    QScreen *screen = this->screen();
+    QScreen *primary = QGuiApplication::primaryScreen();
+    const QSize workArea = screen ? screen->availableGeometry().size() : QSize();
+    const QPoint origin = primary ? primary->availableGeometry().topLeft() : QPoint();
+    const QRect full = screen ? screen->geometry() : QRect();
+    move(TShowStringListDialog::StatusListOrigin(FLogic.StatusPos(), frameGeometry().size(), workArea, origin,
+                                                 full));
     raise();
 }
 

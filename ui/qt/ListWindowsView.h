@@ -27,6 +27,7 @@ private:
     TShowStringListDialog &FLogic;
     QListWidget *FList;
     int FFormObserver = 0;
+    bool FStatusWindow = false;
 };
 
 // A borderless list that closes on a click or when it loses the focus,

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QTextCursor>
 #include <QWidget>
@@ -70,7 +71,8 @@ protected:
 
 void SetShowHintRecursive(QWidget *AControl, bool AValue)
 {
-    static THintFilter *filter = nullptr;
+    // Goes with the application object; a later one gets its own.
+    static QPointer<THintFilter> filter;
     if (!filter && qApp) {
         filter = new THintFilter;
         filter->setParent(qApp);
