@@ -6,7 +6,11 @@
 #include "platform/Display.h"
 #include "ui/ListDialogViews.h"
 #include "ui/WindowMemory.h"
+#include "ui/InputDialogViews.h"
+#include "ui/ValueDialogViews.h"
 #include "ui/qt/ChoiceDialogs.h"
+#include "ui/qt/InputDialogs.h"
+#include "ui/qt/ValueDialogViews.h"
 #include "ui/qt/MessageDialogs.h"
 #include "ui/qt/PasswordDialogs.h"
 #include "ui/qt/ProgressView.h"
@@ -59,6 +63,10 @@ void TProgramApplication::InstallGuiServices()
     FListDialogs = CreateQtListDialogViews();
     SetListDialogViews(FListDialogs.get());
     InstallQtHelpViewer();
+    FInputDialogs = CreateQtInputDialogViews();
+    SetInputDialogViews(FInputDialogs.get());
+    FValueDialogs = CreateQtValueDialogViews();
+    SetValueDialogViews(FValueDialogs.get());
     // The progress window keeps the application title it finds now.
     FProgress = CreateQtProgressWindow();
     SetProgressWindow(FProgress.get());
@@ -67,6 +75,8 @@ void TProgramApplication::InstallGuiServices()
 void TProgramApplication::RemoveGuiServices()
 {
     SetProgressWindow(nullptr);
+    SetValueDialogViews(nullptr);
+    SetInputDialogViews(nullptr);
     SetHelpOpener(nullptr);
     SetListDialogViews(nullptr);
     RemoveQtTextViewer();

@@ -12,7 +12,9 @@ class QCoreApplication;
 
 namespace vl {
 
+class IInputDialogViews;
 class IListDialogViews;
+class IValueDialogViews;
 class IMessageService;
 class IPasswordService;
 class IProgressWindow;
@@ -57,6 +59,8 @@ private:
     std::unique_ptr<IPasswordService> FPasswords;
     std::unique_ptr<IStatusWindow> FStatus;
     std::unique_ptr<IListDialogViews> FListDialogs;
+    std::unique_ptr<IInputDialogViews> FInputDialogs;
+    std::unique_ptr<IValueDialogViews> FValueDialogs;
     std::unique_ptr<IProgressWindow> FProgress;
 };
 
