@@ -178,6 +178,12 @@ bool TItemsState::StoreItems(const QStringList &AItems)
     return true;
 }
 
+void TItemsState::AppendItem(const QString &AItem)
+{
+    FItems.append(AItem);
+    Notify(TStateAspect::saItemAdded);
+}
+
 void TItemsState::NotifyItems(int AOldIndex)
 {
     Notify(TStateAspect::saItems);

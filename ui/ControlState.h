@@ -42,7 +42,8 @@ class TControlState;
 
 // What changed in a state object.
 enum class TStateAspect : uint8_t {
-    saEnabled, saVisible, saHint, saCaption, saChecked, saText, saItems, saItemIndex, saColumns
+    saEnabled, saVisible, saHint, saCaption, saChecked, saText, saItems, saItemIndex, saColumns,
+    saItemAdded // one item appended at the end of the items
 };
 
 // A click or change handler; Sender is the control that ran it, so one
@@ -170,6 +171,8 @@ protected:
     bool StoreItems(const QStringList &AItems);
     // Notifies the aspects a change of items changed.
     void NotifyItems(int AOldIndex);
+    // Appends one item, keeping the selection, and notifies saItemAdded.
+    void AppendItem(const QString &AItem);
     // Stores the index (outside the items: -1) without notifying; true when
     // it changed.
     bool StoreItemIndex(int AValue);
@@ -187,6 +190,9 @@ public:
     TNotifyEvent OnClick;
 
     void SetItems(const QStringList &AItems);
+    // Appends one item; the selection stays. Runs no handler. Views add just
+    // that item, so a list that grows line by line stays fast.
+    void AddItem(const QString &AItem) { AppendItem(AItem); }
     // Runs no handler.
     void SetItemIndex(int AValue);
     // Runs OnClick when the selection changes; an index that names no item

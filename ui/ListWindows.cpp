@@ -159,7 +159,7 @@ void TShowStringListDialog::ShowList(TStatusListPos APos, const QString &Titel, 
 
 void TShowStringListDialog::AddListItem(const QString &s)
 {
-    lbStrings.SetItems(QStringList(lbStrings.Items()) << s);
+    lbStrings.AddItem(s);
 }
 
 void TShowStringListDialog::CloseLIst()

@@ -90,6 +90,15 @@ TEST(Binding, ListAndComboIndexFromCodeRunsNoHandler)
     listWidget.setCurrentRow(1); // as a user selection arrives
     EXPECT_EQ(list.ItemIndex(), 1);
     EXPECT_EQ(listClicks, 1);
+    // An appended line keeps the selection and reaches the widget alone.
+    QListWidgetItem *first = listWidget.item(0);
+    list.AddItem(QStringLiteral("w"));
+    EXPECT_EQ(list.Items().size(), 4);
+    EXPECT_EQ(list.ItemIndex(), 1);
+    ASSERT_EQ(listWidget.count(), 4);
+    EXPECT_EQ(listWidget.item(3)->text(), QStringLiteral("w"));
+    EXPECT_EQ(listWidget.item(0), first);
+    EXPECT_EQ(listClicks, 1);
 
     TComboBoxState combo;
     int comboChanges = 0;

@@ -247,6 +247,8 @@ void BindListBox(QListWidget *AList, TListBoxState &AState)
     BindWith(AList, AState, [AList, &AState](TStateAspect aspect) {
         if (aspect == TStateAspect::saItems)
             FillList(AList, AState);
+        else if (aspect == TStateAspect::saItemAdded)
+            AList->addItem(AState.Items().constLast());
         else if (aspect == TStateAspect::saItemIndex)
             AList->setCurrentRow(AState.ItemIndex());
     });
