@@ -1,7 +1,7 @@
 # Message catalogues (GNU gettext).
 #
 # - The English source template resources/locale/velkor.pot is extracted
-#   from the sources of every layer folder with xgettext (keywords Tr,
+#   from the sources of every layer folder with xgettext (keywords Tr, Dt, Dlg,
 #   TrDomain:2, VL_TR_NOOP), without source locations so that moving code
 #   leaves it alone. The file in the source tree is replaced only
 #   when its messages change, so a build leaves it untouched otherwise.
@@ -37,6 +37,7 @@ add_custom_command(
   OUTPUT ${_vl_pot_stamp}
   COMMAND ${XGETTEXT_EXECUTABLE} --language=C++ --from-code=UTF-8 --force-po --sort-output --no-location
           --keyword=Tr --keyword=TrDomain:2 --keyword=VL_TR_NOOP
+          --keyword=Dt --keyword=Dlg
           --package-name=Velkor --package-version=${PROJECT_VERSION}
           --files-from=${CMAKE_BINARY_DIR}/locale/sources.txt --output=${_vl_pot_raw}
   COMMAND ${CMAKE_COMMAND} -DRAW=${_vl_pot_raw} -DPOT=${VL_LOCALE_SOURCE_DIR}/velkor.pot

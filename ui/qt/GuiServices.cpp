@@ -8,7 +8,9 @@
 #include "ui/WindowMemory.h"
 #include "ui/InputDialogViews.h"
 #include "ui/ValueDialogViews.h"
+#include "ui/DirDialogViews.h"
 #include "ui/qt/ChoiceDialogs.h"
+#include "ui/qt/DirDialogViews.h"
 #include "ui/qt/InputDialogs.h"
 #include "ui/qt/ValueDialogViews.h"
 #include "ui/qt/MessageDialogs.h"
@@ -67,6 +69,8 @@ void TProgramApplication::InstallGuiServices()
     SetInputDialogViews(FInputDialogs.get());
     FValueDialogs = CreateQtValueDialogViews();
     SetValueDialogViews(FValueDialogs.get());
+    FDirDialogs = CreateQtDirDialogViews();
+    SetDirDialogViews(FDirDialogs.get());
     // The progress window keeps the application title it finds now.
     FProgress = CreateQtProgressWindow();
     SetProgressWindow(FProgress.get());
@@ -75,6 +79,7 @@ void TProgramApplication::InstallGuiServices()
 void TProgramApplication::RemoveGuiServices()
 {
     SetProgressWindow(nullptr);
+    SetDirDialogViews(nullptr);
     SetValueDialogViews(nullptr);
     SetInputDialogViews(nullptr);
     SetHelpOpener(nullptr);

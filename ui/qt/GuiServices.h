@@ -12,6 +12,7 @@ class QCoreApplication;
 
 namespace vl {
 
+class IDirDialogViews;
 class IInputDialogViews;
 class IListDialogViews;
 class IValueDialogViews;
@@ -61,6 +62,7 @@ private:
     std::unique_ptr<IListDialogViews> FListDialogs;
     std::unique_ptr<IInputDialogViews> FInputDialogs;
     std::unique_ptr<IValueDialogViews> FValueDialogs;
+    std::unique_ptr<IDirDialogViews> FDirDialogs;
     std::unique_ptr<IProgressWindow> FProgress;
 };
 

@@ -56,7 +56,9 @@ void CenterOnMainWindow(QWidget *AForm)
 
 void PlaceFormAt(QWidget *AForm, QPoint APos, bool Above)
 {
-    AForm->adjustSize();
+    // A window that was given a size (a remembered one) keeps it.
+    if (!AForm->testAttribute(Qt::WA_Resized))
+        AForm->adjustSize();
     const std::optional<QPoint> place = PlaceFormAt(CurrentMonitors(), AForm->frameGeometry().size(), APos, Above);
     if (place)
         AForm->move(*place);
