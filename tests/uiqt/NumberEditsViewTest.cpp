@@ -105,6 +105,43 @@ TEST(NumberEditView, ARangeErrorShowsItsBoxAndTheFocusReturns)
     EXPECT_EQ(w.Edit->text(), u"250"_s);
 }
 
+TEST(NumberEditView, AFloatTextThatDoesNotReadShowsOneBoxAtKeyReleaseAndTypingGoesOn)
+{
+    TBoxes boxes;
+    TFloatEdit state;
+    TEditWindow w(state);
+    w.Edit->selectAll();
+    QTest::keyClicks(w.Edit, u"1.5e"_s);
+    QTRY_COMPARE(boxes.Texts, QStringList{u"'1.5e' is not a valid floating point value"_s});
+    QTRY_VERIFY(w.Edit->hasFocus());
+    QTest::keyClicks(w.Edit, u"3"_s);
+    QTest::qWait(20);
+    EXPECT_EQ(boxes.Texts.size(), 1);
+    EXPECT_EQ(state.StoredValue(), 1500.0);
+}
+
+TEST(NumberEditView, TheFocusReturningToAnEditWithAnErrorDoesNotReportTheEditItLeaves)
+{
+    TBoxes boxes;
+    TRangeEdit first;
+    first.SetMaxValue(99);
+    first.OnBeep = [] {};
+    TFloatEdit second;
+    TEditWindow w(first);
+    auto *secondEdit = new QLineEdit(&w.Window);
+    BindNumberEdit(secondEdit, second);
+    w.Window.layout()->addWidget(secondEdit);
+    secondEdit->show();
+    second.SetText(u"x"_s); // a bad entry the second edit was given
+    w.Edit->selectAll();
+    QTest::keyClicks(w.Edit, u"250"_s);
+    secondEdit->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(w.Edit->hasFocus());
+    QTest::qWait(50);
+    EXPECT_EQ(boxes.Texts, QStringList{u"Range check error (0 .. 99)"_s});
+    EXPECT_TRUE(w.Edit->hasFocus());
+}
+
 TEST(NumUpDownView, ArrowsStepTheEditAndKeysToo)
 {
     TRangeEdit edit;

@@ -18,10 +18,24 @@ namespace vl {
 
 namespace {
 
+// The edit whose error is being reported, from catching it until its box is
+// closed and the focus is back; shared by all number edits: the focus
+// returning to one edit leaves another, and that leaving must not report an
+// error of its own (two edits with bad entries would otherwise pull the
+// focus to and fro for ever).
+class TNumEditFilter;
+TNumEditFilter *GReporter = nullptr;
+
 // Hands the edit's keys and focus changes to the logic.
 class TNumEditFilter : public QObject {
 public:
     TNumEditFilter(QLineEdit *AEdit, TCustomNumEdit &AState) : QObject(AEdit), FEdit(AEdit), FState(AState) {}
+    ~TNumEditFilter() override
+    {
+        // Its pending box goes with it.
+        if (GReporter == this)
+            GReporter = nullptr;
+    }
 
     bool eventFilter(QObject *AWatched, QEvent *AEvent) override
     {
@@ -67,7 +81,7 @@ private:
     template <class F>
     void Run(F AAction)
     {
-        if (FReporting)
+        if (GReporter)
             return;
         try {
             AAction();
@@ -80,7 +94,7 @@ private:
     // would run in the middle of it.
     void Report(const QString &AMessage)
     {
-        FReporting = true;
+        GReporter = this;
         FState.SetErrorPending(true);
         QPointer<QLineEdit> edit(FEdit);
         QTimer::singleShot(0, this, [this, edit, AMessage] {
@@ -91,14 +105,13 @@ private:
                 edit->activateWindow();
                 edit->setFocus(Qt::OtherFocusReason);
             }
-            FReporting = false;
+            GReporter = nullptr;
         });
     }
 
     QLineEdit *FEdit;
     TCustomNumEdit &FState;
     int FPressedKey = 0;
-    bool FReporting = false;
 };
 
 Qt::Alignment ToQtAlignment(TAlignment AValue)
