@@ -46,6 +46,30 @@ bool IsSubfolderName(const QString &AName)
     return true;
 }
 
+// Folders the dialog never deletes: the file-system root, and the home
+// folder with every folder that holds it. A link is only a name and may go.
+bool IsProtectedFolder(const QString &AFolder)
+{
+    if (AFolder.isEmpty() || AFolder == QLatin1String("/"))
+        return true;
+    TStatInfo st;
+    if (StatPath(AFolder, false, st) == 0 && st.IsLink())
+        return false;
+    const QString home = FolderPath(QDir::homePath());
+    QString realHome, realFolder;
+    if (IsPathWithin(home, AFolder))
+        return true;
+    return RealPath(home, realHome) == 0 && RealPath(AFolder, realFolder) == 0
+        && IsPathWithin(FolderPath(realHome), FolderPath(realFolder));
+}
+
+// Whether Path still names the item Before was taken of.
+bool IsSameItem(const QString &APath, const TStatInfo &ABefore)
+{
+    TStatInfo st;
+    return StatPath(APath, false, st) == 0 && st.Dev == ABefore.Dev && st.Ino == ABefore.Ino;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -75,7 +99,10 @@ void DeleteFolderTreeCounted(const QString &Base, const QString &SubPath, bool D
     }
     if (!st.IsDir())
         return;
-    if (IsPseudoMountPoint(folder)) {
+    // Another file system mounted here (or a bind mount) is not part of
+    // the tree: only its mount point's name may go, which the system
+    // refuses while it is mounted. Its content is never touched.
+    if (IsMountPoint(folder) || IsPseudoMountPoint(folder)) {
         if (!isBase || DeleteBase) {
             if (RemoveDir(folder) == 0)
                 ++Folders;
@@ -94,10 +121,20 @@ void DeleteFolderTreeCounted(const QString &Base, const QString &SubPath, bool D
     const bool listed = ListDirectory(folder, entries) == 0;
     if (!listed)
         ++Errors;
-    for (const TDirEntry &entry : entries)
-        if (entry.Stat.IsDir())
-            DeleteFolderTreeCounted(Base, isBase ? entry.Name : JoinPath(SubPath, entry.Name), DeleteBase, Errors,
-                                    Files, Folders);
+    for (const TDirEntry &entry : entries) {
+        if (!entry.Stat.IsDir())
+            continue;
+        if (entry.Stat.Dev != st.Dev) {
+            // A file system mounted below: the walk stays on this one.
+            if (RemoveDir(JoinPath(folder, entry.Name)) == 0)
+                ++Folders;
+            else
+                ++Errors;
+            continue;
+        }
+        DeleteFolderTreeCounted(Base, isBase ? entry.Name : JoinPath(SubPath, entry.Name), DeleteBase, Errors, Files,
+                                Folders);
+    }
     bool filesGone = listed;
     for (const TDirEntry &entry : entries) {
         if (entry.Stat.IsDir())
@@ -510,8 +547,12 @@ void TShellDirDialog::DeleteClick()
     // The folder to delete is taken before the tree moves: the deletion
     // acts on it and never on what is selected afterwards.
     const QString folder = ShellTreeView.Path();
-    if (folder.isEmpty() || folder == QLatin1String("/"))
+    if (IsProtectedFolder(folder))
         return;
+    // What the user confirms is this very folder: one renamed or replaced
+    // meanwhile is not deleted in its place.
+    TStatInfo before;
+    const bool known = StatPath(folder, false, before) == 0;
     const QString shown = DisplayPath(folder);
     const int choice =
         SelectChoice(TrDomain(kDialogsDomain, "Delete directory"),
@@ -521,8 +562,10 @@ void TShellDirDialog::DeleteClick()
     if (choice < 0)
         return;
     UpClick();
-    bool ok;
-    if ((choice & 0xFF) == 1) {
+    bool ok = known && IsSameItem(folder, before);
+    if (!ok) {
+        // Nothing is deleted.
+    } else if ((choice & 0xFF) == 1) {
         ok = ShellDeleteDirItem(0, folder, true, true) >= 0;
         if (ok)
             ShowInfoBox(GuardedFormat(TrDomain(kDialogsDomain, "%s moved to Recycle Bin!"), shown), 0);
@@ -562,7 +605,7 @@ void TShellDirDialog::PopupMenuPopup()
 {
     const QString path = ShellTreeView.Path();
     itmCreate->SetEnabled(!path.isEmpty());
-    itmDelete->SetEnabled(!path.isEmpty() && path != QLatin1String("/"));
+    itmDelete->SetEnabled(!IsProtectedFolder(path));
     UpdateClick();
 }
 

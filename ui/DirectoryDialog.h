@@ -159,7 +159,9 @@ bool SelectDirectory(const QString &ATitle, bool Hidden, bool FileView, const QS
 // (which it does not reset). Nothing happens when the folder does not
 // exist. Links are never followed: a link inside is removed as a file,
 // and a Base that is a link to a folder is removed as the link itself
-// (counted as a folder) with DeleteBase, else left alone. A read-only
+// (counted as a folder) with DeleteBase, else left alone. The walk stays
+// on one file system: a mount point (Base included) is never emptied, only
+// removed by name, which fails while something is mounted there. A read-only
 // folder is made writable for its owner while it is emptied, and gets its
 // mode back when it stays.
 void DeleteFolderTreeCounted(const QString &Base, const QString &SubPath, bool DeleteBase, int &Errors, int &Files,

@@ -14,6 +14,8 @@
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -634,17 +636,112 @@ TEST(DirectoryDialogTest, DeleteFolderTreeCountsAndNeverFollowsLinks)
     EXPECT_FALSE(Exists(dir + u"/x"_s));
 }
 
-TEST(DirectoryDialogTest, TheFileSystemRootOffersNoDeletion)
+TEST(DirectoryDialogTest, TheRootAndTheHomeFolderWithItsParentsOfferNoDeletion)
 {
-    TScriptedViews views;
-    int asked = 0;
-    views.OnSelectDialog = [&](TSelectDialog &) { ++asked; };
-    TOpenDialog o(u"/"_s);
-    o.D.PopupMenuPopup();
-    EXPECT_FALSE(o.D.itmDelete->Enabled());
-    EXPECT_TRUE(o.D.itmCreate->Enabled());
-    o.D.itmDelete->Click();
-    EXPECT_EQ(asked, 0);
+    const QString home = QDir::homePath();
+    test::WriteBytes(home + u"/precious"_s, "p");
+    for (const QString &folder : {u"/"_s, home, QFileInfo(home).path()}) {
+        TScriptedViews views;
+        int asked = 0;
+        views.OnSelectDialog = [&](TSelectDialog &D) {
+            ++asked;
+            D.Buttons[0]->Click();
+        };
+        TOpenDialog o(folder);
+        ASSERT_EQ(o.D.ShellTreeView.Path(), folder);
+        o.D.PopupMenuPopup();
+        EXPECT_FALSE(o.D.itmDelete->Enabled()) << folder.toStdString();
+        EXPECT_TRUE(o.D.itmCreate->Enabled());
+        o.D.itmDelete->Click();
+        EXPECT_EQ(asked, 0) << folder.toStdString();
+    }
+    EXPECT_EQ(test::ReadBytes(home + u"/precious"_s), "p");
+}
+
+TEST(DirectoryDialogTest, AFolderReplacedWhileAskedIsNotDeleted)
+{
+    for (int choice : {0, 1}) {
+        TDeleteFixture f;
+        TRecordingMessages messages;
+        TScriptedViews views;
+        views.OnSelectDialog = [&](TSelectDialog &D) {
+            // Meanwhile the folder is renamed and another takes its name.
+            ASSERT_TRUE(QDir().rename(f.Victim, f.Parent + u"/renamed"_s));
+            MakeDir(f.Victim);
+            test::WriteBytes(f.Victim + u"/new"_s, "n");
+            D.Buttons[size_t(choice)]->Click();
+        };
+        TOpenDialog o(f.Victim);
+        o.D.itmDelete->Click();
+        EXPECT_EQ(test::ReadBytes(f.Victim + u"/new"_s), "n") << choice;
+        EXPECT_EQ(test::ReadBytes(f.Parent + u"/renamed/sub/f"_s), "f") << choice;
+        EXPECT_EQ(messages.Texts, QStringList{u"Error deleting directory:\r\n"_s + f.Victim + u"!"_s}) << choice;
+    }
+}
+
+namespace {
+
+// Mounts in a mount namespace of this process's own, so nothing leaks to
+// the machine; skips the test where that is not allowed.
+class TPrivateMounts {
+public:
+    bool Ready()
+    {
+        static const bool ready = ::unshare(CLONE_NEWNS) == 0
+                               && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        return ready;
+    }
+    bool Mount(const char *AType, const QString &ASource, const QString &APoint, unsigned long AFlags = 0)
+    {
+        const QByteArray point = APoint.toUtf8();
+        if (::mount(ASource.toUtf8().constData(), point.constData(), AType, AFlags, nullptr) != 0)
+            return false;
+        FPoints.prepend(point);
+        return true;
+    }
+    ~TPrivateMounts()
+    {
+        for (const QByteArray &point : FPoints)
+            ::umount2(point.constData(), MNT_DETACH);
+    }
+
+private:
+    QList<QByteArray> FPoints;
+};
+
+} // namespace
+
+TEST(DirectoryDialogTest, DeletingDefinitelyStaysOnItsFileSystem)
+{
+    TPrivateMounts mounts;
+    if (!mounts.Ready())
+        GTEST_SKIP() << "needs the right to mount";
+    const QString dir = MakeTempDir(u"mounts"_s);
+    const QString outside = MakeDir(dir + u"/outside"_s);
+    test::WriteBytes(outside + u"/o"_s, "o");
+    const QString base = MakeDir(dir + u"/base"_s);
+    test::WriteBytes(base + u"/f"_s, "f");
+    const QString tmpfs = MakeDir(base + u"/a/tmpfs"_s);
+    const QString bind = MakeDir(base + u"/a/bind"_s);
+    ASSERT_TRUE(mounts.Mount("tmpfs", u"none"_s, tmpfs));
+    test::WriteBytes(tmpfs + u"/t"_s, "t");
+    ASSERT_TRUE(mounts.Mount(nullptr, outside, bind, MS_BIND));
+
+    int errors = 0, files = 0, folders = 0;
+    DeleteFolderTreeCounted(base, QString(), true, errors, files, folders);
+    EXPECT_EQ(errors, 4); // both mount points, and a and base that keep them
+    EXPECT_EQ(files, 1);
+    EXPECT_EQ(test::ReadBytes(tmpfs + u"/t"_s), "t");
+    EXPECT_EQ(test::ReadBytes(outside + u"/o"_s), "o");
+
+    // A mount point itself: nothing of what is mounted there goes.
+    errors = files = folders = 0;
+    DeleteFolderTreeCounted(tmpfs, QString(), true, errors, files, folders);
+    DeleteFolderTreeCounted(bind, QString(), false, errors, files, folders);
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(files + folders, 0);
+    EXPECT_EQ(test::ReadBytes(tmpfs + u"/t"_s), "t");
+    EXPECT_EQ(test::ReadBytes(outside + u"/o"_s), "o");
 }
 
 // ---- Files dialog -----------------------------------------------------------------
