@@ -75,18 +75,10 @@ TFilterDialogView::TFilterDialogView(TFilterDialog &ALogic, QWidget *AParent)
 
     auto *bottom = new QHBoxLayout;
     bottom->addStretch(1);
-    const auto button = [this](const char *AName, TButtonState &AState, QStyle::StandardPixmap AGlyph) {
-        auto *b = new QPushButton(this);
-        b->setObjectName(QLatin1String(AName));
-        b->setIcon(style()->standardIcon(AGlyph));
-        b->setAutoDefault(false);
-        BindButton(b, AState);
-        return b;
-    };
-    QPushButton *ok = button("OKBtn", FLogic.OKBtn, QStyle::SP_DialogOkButton);
+    QPushButton *ok = GlyphButton("OKBtn", FLogic.OKBtn, QStyle::SP_DialogOkButton);
     ok->setDefault(true);
     bottom->addWidget(ok);
-    bottom->addWidget(button("CancelBtn", FLogic.CancelBtn, QStyle::SP_DialogCancelButton));
+    bottom->addWidget(GlyphButton("CancelBtn", FLogic.CancelBtn, QStyle::SP_DialogCancelButton));
     main->addLayout(bottom);
 
     FLogic.FocusControl = [this](TControlState &AControl) {

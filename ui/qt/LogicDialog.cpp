@@ -1,5 +1,7 @@
 #include "ui/qt/LogicDialog.h"
 
+#include "ui/qt/Binding.h"
+
 #include "ui/qt/MessageDialogs.h"
 #include "ui/qt/QtPlacement.h"
 
@@ -38,6 +40,17 @@ void TLogicDialog::Run()
 void TLogicDialog::reject()
 {
     FLogic.CloseModal(mrCancel);
+}
+
+QPushButton *TLogicDialog::GlyphButton(const char *AName, TButtonState &AState, QStyle::StandardPixmap AGlyph)
+{
+    auto *button = new QPushButton(this);
+    button->setObjectName(QLatin1String(AName));
+    button->setIcon(style()->standardIcon(AGlyph));
+    button->setAutoDefault(false);
+    BindButton(button, AState);
+    Register(button, AState);
+    return button;
 }
 
 void TLogicDialog::Register(QWidget *AWidget, const TControlState &AControl)

@@ -8,6 +8,8 @@
 #include "ui/DialogLogic.h"
 
 #include <QDialog>
+#include <QPushButton>
+#include <QStyle>
 #include <QHash>
 #include <QPointer>
 
@@ -27,6 +29,9 @@ protected:
     // AWidget shows AControl: boxes opened next to the control use its
     // place on the screen.
     void Register(QWidget *AWidget, const TControlState &AControl);
+    // A push button with a standard glyph, bound to AState and registered;
+    // never the default button by itself (Enter is the dialog's OK).
+    QPushButton *GlyphButton(const char *AName, TButtonState &AState, QStyle::StandardPixmap AGlyph);
 
 private:
     TDialogLogic &FLogic;
