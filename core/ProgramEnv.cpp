@@ -88,7 +88,7 @@ QString UserSettingsDirectory(const QString &RelPath, bool CreateIt)
     return dir;
 }
 
-QString VersionCaption(const QString &Version, int Parts)
+QString VersionNumber(const QString &Version, int Parts)
 {
     QString v = Version;
     const int dots = int(v.count(QLatin1Char('.')));
@@ -100,15 +100,25 @@ QString VersionCaption(const QString &Version, int Parts)
             v.truncate(p);
         }
     }
-    return Tr("Version") + QLatin1Char(' ') + v;
+    return v;
 }
 
-QString ProgramVersionCaption(int Parts, const QString &Default)
+QString VersionCaption(const QString &Version, int Parts)
+{
+    return Tr("Version") + QLatin1Char(' ') + VersionNumber(Version, Parts);
+}
+
+QString ProgramVersionNumber(int Parts, const QString &Default)
 {
     QString version = ProgramInfo.Version;
     if (version.isEmpty())
         version = ReadFileVersionText(ExecutablePath(), Default);
-    return VersionCaption(version, Parts);
+    return VersionNumber(version, Parts);
+}
+
+QString ProgramVersionCaption(int Parts, const QString &Default)
+{
+    return Tr("Version") + QLatin1Char(' ') + ProgramVersionNumber(Parts, Default);
 }
 
 void ProgramCaptionWithVersion(const QString &DefTitle, const QString &DefVersion, const QString &DefNotice,

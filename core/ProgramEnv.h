@@ -52,6 +52,9 @@ QString UserSettingsDirectory(const QString &RelPath, bool CreateIt);
 // "Version" + " " + Version cut to Parts dot-separated parts:
 // "6.3.24" with Parts 2 gives "Version 6.3".
 QString VersionCaption(const QString &Version, int Parts);
+// The same without the word "Version" (log headers show the bare number).
+QString VersionNumber(const QString &Version, int Parts);
+QString ProgramVersionNumber(int Parts, const QString &Default);
 // VersionCaption of the program's version text (Default when there is
 // none).
 QString ProgramVersionCaption(int Parts, const QString &Default);

@@ -277,4 +277,32 @@ QByteArray DecryptCommand(const QByteArray &Key, const QByteArray &S, bool AsHex
     return DecryptPassword(Key, S, AsHex);
 }
 
+namespace {
+const QByteArray &BuiltInKey()
+{
+    static const QByteArray key = HexToCipherKey(kCipherKeyLiteral);
+    return key;
+}
+} // namespace
+
+QString StoredPasswordText(const QByteArray &APassword)
+{
+    return QString::fromLatin1(EncryptPassword(BuiltInKey(), APassword, 64, false));
+}
+
+QByteArray PasswordFromStoredText(const QString &AText)
+{
+    return DecryptPassword(BuiltInKey(), AText.toLatin1(), false);
+}
+
+QString StoredCommandText(const QByteArray &ACommand)
+{
+    return QString::fromLatin1(EncryptCommand(BuiltInKey(), ACommand, true));
+}
+
+QByteArray CommandFromStoredText(const QString &AText)
+{
+    return DecryptCommand(BuiltInKey(), AText.toLatin1(), true);
+}
+
 } // namespace vl

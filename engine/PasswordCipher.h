@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 namespace vl {
 
@@ -21,5 +22,12 @@ QByteArray EncryptPassword(const QByteArray &Key, const QByteArray &S, int Len, 
 QByteArray EncryptCommand(const QByteArray &Key, const QByteArray &S, bool AsHex);
 QByteArray DecryptPassword(const QByteArray &Key, const QByteArray &S, bool AsHex);
 QByteArray DecryptCommand(const QByteArray &Key, const QByteArray &S, bool AsHex);
+
+// The stored forms of task and settings files under the built-in key:
+// passwords as base-85 text (length 64), command lines as hexadecimal text.
+QString StoredPasswordText(const QByteArray &APassword);
+QByteArray PasswordFromStoredText(const QString &AText);
+QString StoredCommandText(const QByteArray &ACommand);
+QByteArray CommandFromStoredText(const QString &AText);
 
 } // namespace vl

@@ -61,10 +61,11 @@ QString ZLibErrorText(uint32_t ACode);
 // The standard CRC-32 (zlib's), continued from ACrc; 0 for no data from 0.
 uint32_t UpdateCrc32(uint32_t ACrc, const void *Buffer, int64_t Length);
 
-using TNotifyEvent = std::function<void()>;
-
 class TCustomZStream : public TStream {
 public:
+    // Scoped to the stream: the windows' TNotifyEvent takes a sender.
+    using TNotifyEvent = std::function<void()>;
+
     ~TCustomZStream() override;
     TNotifyEvent OnProgress;
 

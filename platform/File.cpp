@@ -93,6 +93,23 @@ uint32_t TFile::Read(void *buffer, int64_t count, int64_t &done)
     return ERROR_SUCCESS;
 }
 
+uint32_t WriteAllBytes(int Fd, const char *Data, int64_t Count)
+{
+    while (Count > 0) {
+        const ssize_t n = write(Fd, Data, size_t(std::min(Count, kMaxTransfer)));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return ErrnoToError(errno);
+        }
+        if (n == 0)
+            return ERROR_DISK_FULL;
+        Data += n;
+        Count -= n;
+    }
+    return ERROR_SUCCESS;
+}
+
 uint32_t TFile::Write(const void *buffer, int64_t count, int64_t &done)
 {
     done = 0;

@@ -8,6 +8,11 @@
 
 namespace vl {
 
+// Writes all Count bytes to Fd, going on after interruptions by signals;
+// ERROR_SUCCESS, ERROR_DISK_FULL when nothing more is taken, or the error
+// of the failed write.
+uint32_t WriteAllBytes(int Fd, const char *Data, int64_t Count);
+
 class TFile {
 public:
     enum TAccess { faRead, faWrite, faReadWrite };

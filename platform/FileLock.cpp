@@ -1,4 +1,5 @@
 #include "platform/FileLock.h"
+#include "platform/File.h"
 #include "platform/FileSystemInternal.h"
 #include "platform/SysErrors.h"
 
@@ -35,21 +36,7 @@ int LockCall(int fd, int cmd, struct flock &fl)
 
 uint32_t WriteAll(int fd, const QByteArray &content)
 {
-    const char *data = content.constData();
-    qsizetype left = content.size();
-    while (left > 0) {
-        const ssize_t n = write(fd, data, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return ErrnoToError(errno);
-        }
-        if (n == 0)
-            return ERROR_DISK_FULL;
-        data += n;
-        left -= n;
-    }
-    return ERROR_SUCCESS;
+    return WriteAllBytes(fd, content.constData(), content.size());
 }
 
 // Lock first, then content: a reader that finds the file must see it held.

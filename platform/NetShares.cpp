@@ -1,5 +1,6 @@
 #include "platform/NetShares.h"
 
+#include "platform/File.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/SysErrors.h"
@@ -41,16 +42,7 @@ bool IsExecutableOnPath(const char *name)
 // Writes all of data to fd; false when the reader went away.
 bool WriteAll(int fd, const QByteArray &data)
 {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
+    return WriteAllBytes(fd, data.constData(), data.size()) == ERROR_SUCCESS;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/Shell.h"
 
+#include "platform/File.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/SysErrors.h"
@@ -194,18 +195,7 @@ QByteArray LocalTimeText(time_t t)
 
 bool WriteAll(int fd, const QByteArray &data)
 {
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
+    return WriteAllBytes(fd, data.constData(), data.size()) == ERROR_SUCCESS;
 }
 
 int RenameNoReplace(const QByteArray &from, const QByteArray &to)

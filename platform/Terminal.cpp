@@ -1,5 +1,8 @@
 #include "platform/Terminal.h"
 
+#include "platform/File.h"
+#include "platform/SysErrors.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -22,19 +25,7 @@ int TerminalColumns(int fd)
 
 bool WriteAll(int fd, const QByteArray &bytes)
 {
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
+    return WriteAllBytes(fd, bytes.constData(), bytes.size()) == ERROR_SUCCESS;
 }
 
 } // namespace vl

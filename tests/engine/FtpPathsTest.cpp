@@ -4,6 +4,7 @@
 // traffic.
 #include "engine/FtpUtils.h"
 
+#include "common/TcpListener.h"
 #include "common/TestUtils.h"
 
 #include <QFile>
@@ -208,35 +209,6 @@ TEST(FtpSettings, TempDirAndTlsFiles)
     EXPECT_EQ(broken.TempDir(), u"/tmp/x/"_s);
     EXPECT_EQ(broken.Logname(), u"FtpLog.txt"_s);
 }
-
-// A listening socket on 127.0.0.1 that tells whether anyone connected.
-class TListener {
-public:
-    TListener()
-    {
-        FFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FFd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        listen(FFd, 4);
-        socklen_t len = sizeof a;
-        getsockname(FFd, reinterpret_cast<sockaddr *>(&a), &len);
-        Port = ntohs(a.sin_port);
-    }
-    ~TListener() { close(FFd); }
-    bool SomeoneConnected()
-    {
-        const int c = accept(FFd, nullptr, nullptr);
-        if (c >= 0)
-            close(c);
-        return c >= 0;
-    }
-    uint16_t Port = 0;
-
-private:
-    int FFd = -1;
-};
 
 TEST(FtpConnect, TlsRequiredWithoutCertificatesFailsBeforeConnecting)
 {
