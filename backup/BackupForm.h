@@ -29,8 +29,12 @@
 
 namespace vl {
 
+class TCopyThread;
+class TEncryption;
+class TExtFtp;
 class TLogWriter;
 class TUnicodeIniFile;
+class TZipWrite;
 struct TFileInfo;
 
 // The source list: a check-list box whose items each own the selection of
@@ -285,8 +289,6 @@ public:
         QString Cipher;
     };
     std::vector<TStoredSecret> StoredSecrets;
-    // Start time of the run (written as LastBackup).
-    TDateTime RunStartTime = 0;
 
     // ---- Option rules (BackupFormOptions.cpp) ----
     void UpdateOptionControls();
@@ -524,6 +526,55 @@ public:
     // Failures count into ErrorCnt and WarningCnt and are logged.
     void RotateArchiveCopies(const QString &AArchive);
     // -- end: further security-copy members --
+
+    // ---- Run state (set up by the run controller; read by the engine) ----
+    TDateTime StartTime = 0;
+    TDateTime EndTime = 0;
+    TDateTime SavedSuspTime = 0;
+    int64_t CopyVol = 0;
+    int64_t SuspTime = 0;
+    int64_t CopyTime = 0;
+    int TimeOutCount = 5;
+    int64_t TotalSize = 0;
+    TBuStatus BuStatus = TBuStatus::bsOK;
+    bool Encrypt = false;
+    // Shared with workers, which may outlive an abandoned wait.
+    std::shared_ptr<TEncryption> Encryption;
+    std::shared_ptr<TExtFtp> FTP;
+    std::shared_ptr<TZipWrite> ZipArchive;
+    std::shared_ptr<TCopyThread> CopyThread;
+    QString BaseDest;
+    QString BaseDir;
+    QString CurDir;
+    QString ReplSourceDrv;
+    QString ZipName; // name of the zip archive of this run
+    TThreadPriority CopyPriority = TThreadPriority::tpNormal;
+    // The run may ask the user (interaction iaPrompt or iaErrorPrompt).
+    bool Prompting = false;
+
+    // ---- Per-directory engine (BackupEngine.cpp, BackupCopy.cpp) ----
+    // -- begin: further engine members --
+    // -- end: further engine members --
+
+    // ---- Copy supervision (CopySupervision.cpp) ----
+    // -- begin: further supervision members --
+    // -- end: further supervision members --
+
+    // ---- FTP side (BackupFtp.cpp, FtpSync.cpp) ----
+    // -- begin: further FTP members --
+    // -- end: further FTP members --
+
+    // ---- Synchronisation, clearing, old security folders (Synchronize.cpp, ClearDest.cpp, OldSecDirs.cpp) ----
+    // -- begin: further sync members --
+    // -- end: further sync members --
+
+    // ---- Run status lines and mail report (RunStatus.cpp, MailReport.cpp) ----
+    // -- begin: further report members --
+    // -- end: further report members --
+
+    // ---- External programs (ExternalPrograms.cpp) ----
+    // -- begin: further external-program members --
+    // -- end: further external-program members --
 
 private:
     std::unique_ptr<TLogWriter> fProt;

@@ -1224,8 +1224,8 @@ void TBackupForm::WriteTaskStatistics(const QString &AFileName)
         ++BackupCount;
         ini.WriteInteger(kGlobal, QStringLiteral("BackupCount"), BackupCount);
         // The editor keeps the same text, so a later save does not undo it.
-        LastBackupTime = RunStartTime;
-        LastBuTime.SetCaption(RegionalDateTimeText(RunStartTime));
+        LastBackupTime = StartTime;
+        LastBuTime.SetCaption(RegionalDateTimeText(StartTime));
         ini.WriteString(kGlobal, QStringLiteral("LastBackup"), LastBuTime.Caption());
 
         // Each entry goes to the section it came from, and only while that

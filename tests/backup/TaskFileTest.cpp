@@ -487,7 +487,7 @@ TEST_F(TaskFileTest, StatisticsGoToEachEntrysOwnSection)
     f.SelectedDirBox.Objects(0).IBytes = int64_t(6) << 30;
     f.SelectedDirBox.Objects(1).ICount = 10; // a
     f.SelectedDirBox.Objects(2).ICount = 30;
-    f.RunStartTime = EncodeDateTime(2024, 7, 8, 9, 10, 11, 0);
+    f.StartTime = EncodeDateTime(2024, 7, 8, 9, 10, 11, 0);
     f.WriteTaskStatistics(file);
 
     EXPECT_EQ(Value(file, "Dir000", "FileCount"), QStringLiteral("10"));
