@@ -111,8 +111,11 @@ void DeleteTree(const QString &folder, const TStatInfo &folderStat, bool removeF
     const QString prefix = WithTrailingDelimiter(folder);
     std::vector<bool> mountPoint(entries.size(), false);
     for (size_t i = 0; i < entries.size(); ++i) {
+        // Another file system mounted inside (real or pseudo, a bind mount
+        // of the same device too) is not the tree's to empty.
         if (entries[i].Stat.IsDir())
-            mountPoint[i] = IsPseudoMountPoint(prefix + entries[i].Name);
+            mountPoint[i] = entries[i].Stat.Dev != folderStat.Dev || IsMountPoint(prefix + entries[i].Name)
+                            || IsPseudoMountPoint(prefix + entries[i].Name);
     }
     // Subdirectories first.
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -123,7 +126,8 @@ void DeleteTree(const QString &folder, const TStatInfo &folderStat, bool removeF
     for (size_t i = 0; i < entries.size(); ++i) {
         const QString path = prefix + entries[i].Name;
         if (entries[i].Stat.IsDir()) {
-            // A mount point inside the tree: only its name may go.
+            // A mount point inside the tree: only its name may go, which
+            // fails while it is mounted; the tree then counts as failed.
             if (mountPoint[i] && RemoveDir(path) != 0)
                 ++filesFailed;
         } else if (RemoveFile(path) != 0) {

@@ -44,7 +44,8 @@ bool HasNoSubDirs(const QString &Dir);
 int CountDirFiles(const QString &Dir, bool Recursive, const QString &Ext);
 // Deletes every file and subdirectory of Dir, and Dir itself when
 // DeleteRoot; true when nothing failed. A folder that keeps a file it
-// could not delete is left in place with its parents.
+// could not delete is left in place with its parents. A file system mounted
+// inside Dir is never entered (that gives false).
 bool DeleteDirectoryTree(const QString &Dir, bool DeleteRoot);
 // True when Dir is an existing directory (links followed) that can be
 // listed; Code 0, the listing error, or ERROR_PATH_NOT_FOUND.

@@ -142,6 +142,9 @@ TWriteFtpThread::~TWriteFtpThread()
 void TWriteFtpThread::FtpWork(bool AWrite, int64_t ACount)
 {
     DoProgress(AWrite ? TFileAction::acFtpWrite : TFileAction::acFtpRead, ACount, true);
+    // A pause or a speed-limit hold takes effect inside the file too; a
+    // cancel meanwhile aborts the transfer through CancelThread.
+    WaitGate();
 }
 
 void TWriteFtpThread::CancelThread()
@@ -336,8 +339,10 @@ TReadFtpThread::~TReadFtpThread()
 
 void TReadFtpThread::FtpWork(bool AWrite, int64_t ACount)
 {
-    if (!AWrite)
+    if (!AWrite) {
         DoProgress(TFileAction::acFtpRead, ACount, true);
+        WaitGate();
+    }
 }
 
 void TReadFtpThread::CancelThread()

@@ -489,4 +489,16 @@ uint32_t DiskSpace(const QString &path, int64_t &freeBytes, int64_t &totalBytes)
     return ERROR_SUCCESS;
 }
 
+uint32_t SyncFileSystem(const QString &path)
+{
+    const QByteArray p = Native(path);
+    const int fd = ::open(p.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return PathError(errno, p);
+    const int rc = ::syncfs(fd);
+    const int err = errno;
+    ::close(fd);
+    return rc == 0 ? ERROR_SUCCESS : ErrnoToError(err);
+}
+
 } // namespace vl

@@ -137,5 +137,8 @@ uint32_t ListDirectory(const QString &dir, std::vector<TDirEntry> &entries);
 
 // Free and total bytes of the file system holding path.
 uint32_t DiskSpace(const QString &path, int64_t &freeBytes, int64_t &totalBytes);
+// Writes everything cached for the file system holding path to its device
+// (syncfs); its write-back errors since the last call are reported.
+uint32_t SyncFileSystem(const QString &path);
 
 } // namespace vl
