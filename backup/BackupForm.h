@@ -11,6 +11,7 @@
 #pragma once
 
 #include "backup/BackupTypes.h"
+#include "backup/ExternalPrograms.h"
 #include "backup/MailSettings.h"
 #include "core/NetShares.h"
 #include "core/Settings.h"
@@ -23,6 +24,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -554,26 +556,302 @@ public:
 
     // ---- Per-directory engine (BackupEngine.cpp, BackupCopy.cpp) ----
     // -- begin: further engine members --
+    // Backs up one directory of a source entry and, recursively, the tree
+    // below it (root call: empty SubDir and RealParent, ParentIncluded
+    // false, the root's times and attributes, the run's counters).
+    void BackupDirectory(const QString &SourceRoot, const QString &DestBase, const QString &FtpRoot,
+                         const QString &SubDir, const QString &RealParent, TFileTimestamps DirTimes,
+                         uint32_t DirAttr, bool ParentIncluded, bool Interactive, int &FileCount, int &CopiedCount,
+                         int &ErrorCount, int &WarningCount, int64_t &CopiedBytes, int64_t &TotalBytes,
+                         int64_t &ErrorBytes, TExtensionList &List);
+    // Flag letters of a copy for the verbose log ("CEVT", ...).
+    QString CopyFlagsText(bool Compressed, bool Encrypted) const;
+    // TCopyOptions (engine/WinCopyThread.h) of a local and of an FTP copy.
+    uint16_t LocalCopyOptions(bool Compressed) const;
+    uint16_t FtpCopyOptions(bool Compressed) const;
+    // Size of the source data a destination file holds (0 when its header
+    // cannot be read).
+    int64_t DestDataSize(const QString &AName, bool Compressed, bool AsZip, bool Encrypted, int64_t SizeOnDisk) const;
+    // With EncChg: the single-file zip AName is encrypted otherwise than
+    // the run would write it.
+    bool ZipEncryptionChanged(const QString &AName) const;
+    void ShowTotalProgress(int FileCount, int64_t TotalBytes);
+    // The file whose copy is pending or being evaluated (BackupEngine.h).
+    struct TCopyProps;
+    std::shared_ptr<TCopyProps> CopyProps;
+    // Waits for the pending local copy and puts it in place; the copy
+    // result (2 copied, 3 destination full, else the error code).
+    int CompleteLocalCopy();
+    // Evaluates a copy result of the file in CopyProps: 1 the run stops,
+    // 2 the same file is to be copied again (new medium), else 0.
+    int FinishFileCopy(int Result);
+    // Removes old security copies of the destination file AEName (plain
+    // name ADName) that was not replaced.
+    void CleanOldSecurityCopies(const QString &AEName, const QString &ADName, const QString &ADestDir);
+    // Folder of the security copies of files in ADestDir (BakSec.DirMode).
+    QString BakCopyLocation(const QString &ADestDir) const;
+    // End of a source entry: one syncfs of the destinations written, then
+    // the archive-bit resets and source deletions of the entry's copies,
+    // which wait for it (a crash before leaves the sources marked as not
+    // backed up). Nothing is reset or deleted when the sync fails (error
+    // line, ErrorCount + 1; false). With methods 4 and 5 call it once the
+    // archive is complete.
+    bool CommitEntryCopies(int &ErrorCount);
+    // Walk-wide state of the engine (BackupEngine.h).
+    struct TEngineState;
+    std::shared_ptr<TEngineState> EngineState;
+    // Steps of the walk for one selected file (BackupEngine.h).
+    struct TEngineFile;
+    // Methods 0 to 3, local: compares and starts (or skips) the copy.
+    void BackupLocalFile(const TEngineFile &AFile);
+    // Methods 4 to 7: adds the file to ZipArchive; FinishFileCopy's result.
+    int BackupZipEntry(const TEngineFile &AFile, int &FilesAdded);
+    // Starts the copy described by CopyProps in a new copy thread.
+    void StartCopyThread();
+    // Writes, verifies and puts in place (or uploads) the archive of a
+    // directory of methods 6 and 7; AKeep false drops an empty one.
+    void FinishDirArchive(bool AKeep, const QString &ADestDir, const QString &ASubDir, int &ErrorCount);
     // -- end: further engine members --
 
     // ---- Copy supervision (CopySupervision.cpp) ----
     // -- begin: further supervision members --
+    // Waits for the started local copy thread in CopyThread and releases
+    // it: its error code (ErrMsg its system text), or 273 when it made no
+    // progress for CopyTimeout seconds (the thread is then cancelled and
+    // left to end on its own). CRatio: its compression ratio.
+    int WaitForCopyThread(QString &ErrMsg, int &CRatio);
+    // Starts the FTP thread in CopyThread (created, not started), waits for
+    // it and releases it. Error: its code, or 285 when it made no progress
+    // for CopyTimeout seconds (its transfer is then aborted and the thread
+    // left to end on its own); ErrText: the FTP client's error text;
+    // FileSize: the bytes the thread transferred.
+    void WaitForFtpThread(int &Error, QString &ErrText, int64_t &FileSize);
+    // The same for the compare thread that verifies an upload.
+    void WaitForFtpVerify(int &Error);
+    // The progress handler of every copy thread and zip writer of a run:
+    // progress display, speed measurement and the speed limit MaxRate
+    // (kByte/s of real time), which holds the copy thread in CopyThread at
+    // its pause gate until the bytes it reported are due.
+    void CopyProgress(TFileAction AAction, int64_t ACount, bool ASpeedLimit);
+    // More than CopyTimeout seconds (0: never) without a progress report
+    // while a wait for a copy thread runs; also the zip writer's OnTimeout
+    // handler.
+    bool CopyTimedOut();
+    // What the progress window asks of the copy (RunControl below).
+    // Pause (true) or resume the copy thread and the zip writer.
+    void PauseBackup(bool APause);
+    // Cancels the copy thread and the zip writer; BuStatus becomes
+    // bsCancelAll (ACancelAll) or bsCanceled.
+    void CancelBackup(bool ACancelAll);
+    // Ends the wait for an external program (the program goes on).
+    void CancelProgramWait();
+    // Milliseconds of a monotonic clock: LastTick and the watchdog.
+    static int64_t CurrentTick();
+
+    int64_t FSize = 0;     // size of the item being copied
+    int64_t LastTick = 0;  // CurrentTick of the last speed measurement
+    int64_t LastCount = 0; // count of the item at the last measurement
+    int64_t CopySpeed = 0; // measured speed, bytes per second of real time
+    // On while a wait for a copy thread runs; LastProgressTick is the time
+    // of the last progress report (or pause) it counts from.
+    bool WatchdogEnabled = false;
+    int64_t LastProgressTick = 0;
+    // Speed limit: the tick (fractional) at which the bytes reported so
+    // far are due. While it lies ahead the workers are held (RateHeld).
+    double RateDue = 0;
+    bool RateHeld = false;
+    // Paused from the progress window.
+    bool UserPaused = false;
+    // The progress window's minimise button, for the task's display.
+    std::function<void(bool APaused)> OnMinimizeRun;
+
+    // The form's answer to the progress window (give &RunControl to
+    // ShowProgress).
+    class TRunControl : public IRunControl {
+    public:
+        explicit TRunControl(TBackupForm &AForm) : FForm(AForm) {}
+        void PauseRun(bool APause) override { FForm.PauseBackup(APause); }
+        void CancelRun(bool ACancelAll) override { FForm.CancelBackup(ACancelAll); }
+        void MinimizeRun(bool APaused) override
+        {
+            if (FForm.OnMinimizeRun)
+                FForm.OnMinimizeRun(APaused);
+        }
+        void StopWaiting() override { FForm.CancelProgramWait(); }
+
+    private:
+        TBackupForm &FForm;
+    };
+    TRunControl RunControl{*this};
     // -- end: further supervision members --
 
     // ---- FTP side (BackupFtp.cpp, FtpSync.cpp) ----
     // -- begin: further FTP members --
+    // Remote directory state of one directory of the walk.
+    struct TFtpDirState {
+        QString CurFtp;    // the client's directory when the directory began
+        QString RemoteDir; // remote directory of this directory
+        int Levels = 0;    // remote directories entered or created for it
+    };
+    // Enters (or creates) the remote directory of ASubDir below AFtpRoot.
+    // 1 entered; 0 it could not be entered (error line, ErrorCount + 1:
+    // the directory is not OK); -1 the connection is lost (run stopped, the
+    // walk returns at once).
+    int EnterFtpDirectory(const QString &AFtpRoot, const QString &ASubDir, TFtpDirState &AState, int &ErrorCount);
+    // Back to the parent remote directory at the end of a non-root
+    // directory; a failure stops the run with bsBroken (false).
+    bool LeaveFtpDirectory(TFtpDirState &AState, int &ErrorCount);
+    // One selected file of methods 0 to 3 on the FTP destination.
+    struct TFtpFileJob {
+        QString Source;     // S, as found
+        QString Name;       // N, the destination name part
+        QString RelPath;    // relpath for the log
+        QString AttrText;   // " " + attribute letters
+        TDateTime SourceTime = 0; // last-write time, local
+        int64_t Size = 0;
+        bool ArchiveBit = false;
+        bool Compressed = false;
+        bool Encrypted = false;
+        // Filled by FtpBackupFile for the completion step.
+        QString RemoteName; // R
+        QString TempName;   // Temp
+        QString ErrMsg;
+        bool Exists = false;
+    };
+    // Compares, uploads, verifies and puts in place one file (FileCount and
+    // TotalBytes counted). The copy result for FinishFileCopy: 1 not copied,
+    // 2 copied, else the error code (294: the old remote copy could be
+    // neither kept nor deleted; the new one stays under its temporary name).
+    // Failures are counted by the completion step, not into ErrorCount.
+    int FtpBackupFile(TFtpFileJob &AJob, int &FileCount, int64_t &TotalBytes, int &ErrorCount);
+    // Keeps the remote file R as a security copy by BakSec before Temp takes
+    // its place; false when R is still there under its name.
+    bool MakeFtpSecurityCopy(const QString &AName, const QString &ARemoteName);
+    // Uploads a (possibly split) local zip archive into the current remote
+    // directory as ARemoteName: all files go up under temporary names
+    // first (verified with cbVerify), only then the old set is removed
+    // (surplus old segments too) and the new one renamed, so a failure
+    // leaves the old archive whole. 0 or the first error code.
+    int CopyToFtp(const QString &LocalZip, const QString &RemoteDir, const QString &RemoteName, int &Segments,
+                  int64_t &Size, bool DeleteLocal);
+    static QString SegmentInfoText(int Segments, int64_t Size);
+    // Synchronises the remote directory ASubDir (relative to the entry's
+    // FTP destination) with ASource/ASubDir; ARemoteDir is where a
+    // reconnect returns to. False when an error occurred.
+    bool SyncFtpDirectory(const QString &ASource, const QString &ADest, TExtensionList &AList, int &ACount,
+                          int &ADelCount, bool AllFiles, bool AParentIncluded, const QString &ARemoteDir,
+                          const QString &ASubDir);
     // -- end: further FTP members --
 
     // ---- Synchronisation, clearing, old security folders (Synchronize.cpp, ClearDest.cpp, OldSecDirs.cpp) ----
     // -- begin: further sync members --
+    // A destination file name mapped back to its source name: Name (M) with
+    // the suffix of a backup security copy stripped, Unstripped before
+    // that, Ext the extension the backup added (".gz", ".zip", ...; empty
+    // when Name is the destination name).
+    struct TSyncName {
+        QString Name;
+        QString Unstripped;
+        QString Ext;
+        bool Zip = false;
+        bool Gz = false;
+        bool Enc = false;
+    };
+    // ALocal: headers of compressed copies are read (with KeepBakCB) from
+    // ADir + AFile.
+    TSyncName MapSyncName(const QString &ADir, const QString &AFile, bool ALocal) const;
+    // Whether a destination file goes: ASourceDir is S/ASubDir/; AtOnce
+    // gives true without looking; RootOfIncludeList: the file lies directly
+    // in the entry's destination root and the entry uses an include list
+    // (local: mode 2 keeps such files).
+    bool IsSyncDeletion(const QString &ASourceDir, const QString &AFile, const TSyncName &AName,
+                        const TExtensionList &AList, bool RootOfIncludeList) const;
+    // One synchronisation step for a source entry: ASource (S) and ADest
+    // (D, inside BaseDir). False on any error (ErrorCnt counts a missing
+    // source).
+    bool SynchronizeLocal(TExtensionList &AList, const QString &ASource, const QString &ADest);
+    void CountSyncFiles(const QString &ASource, const QString &ADest, TExtensionList &AList, const QString &ASubDir);
+    // ASubDir relative to both roots, "" or "a/b". ACount: examined files;
+    // ADelCount: files deleted or renamed.
+    bool SyncLocalDirectory(const QString &ASource, const QString &ADest, TExtensionList &AList, int &ACount,
+                            int &ADelCount, bool AllFiles, bool AParentIncluded, const QString &ASubDir);
+    // The folder that copies by ASec take for the destination folder C
+    // (ADest the entry's root, ASubDir C below it); ADirs: for renamed
+    // folders (sdRootDrive then as sdRootDir). Empty when C is not below
+    // BaseDir for a mode that needs that.
+    QString SyncCopyDir(const QString &C, const QString &ADest, const QString &ASubDir, bool ADirs) const;
+    // Mask and subpath of the backup copy folders of C (BakSec).
+    void BakCopyDirMask(const QString &C, const QString &ADest, const QString &ASubDir, QString &AMask,
+                        QString &ASubPath) const;
+
+    // Clearing (ClearDest.cpp). ADelCount counts deleted files; a folder
+    // that is another file system's mount point is never entered (an
+    // error line). Links are removed as names.
+    bool ClearDirectory(const QString &ABase, const QString &ASubDir, int &AErrCount, int &ADelCount, int AStart,
+                        int ATotal, bool LogIt, bool DelFiles, bool DelRoot, const QString &GMsg);
+    bool DeleteDirectoryTree(const QString &ABase, const QString &ASubDir, int &ADelCount, bool LogIt,
+                             bool DelFiles, bool DelRoot, const QString &GMsg);
+    bool CanClearDestination(const QString &ASource, int AIndex) const;
+
+    // Old date-named backup copy folders (OldSecDirs.cpp).
+    void DeleteOldSecurityDirs(const QString &ADir);
     // -- end: further sync members --
 
     // ---- Run status lines and mail report (RunStatus.cpp, MailReport.cpp) ----
     // -- begin: further report members --
+    // The lines that open an entry's part of the log and the mail report.
+    // ANumber counts from 1, negated for an entry that is not ticked;
+    // AVolume is the label of the source's volume (may be empty).
+    void LogDirectoryHeader(int ANumber, const QString &ASource, const QString &AVolume);
+    void LogDestination(const QString &ADest);
+    // The final status page with the total amount; returns the page's
+    // result code (pr...).
+    TModalResult ShowRunStatus(TResultStatus Mode, const QString &Hinweis, int Wait, TColor AColor, int64_t ASize,
+                               int64_t ACount, const QString &AStatus2, const QString &AStatus1);
+    // Status messages of the snapshot thread, shown as the progress prompt.
+    void VssStatusMessage(const QString &Value);
+
+    // The mail report (MailReport.cpp). Its body is the body of the
+    // program's mail sender (BuMainForm().Mailer()).
+    // Bytes announced by the mail sender for the message being written.
+    int64_t MSize = 0;
+    void InitMail(TMailMode mm, TDateTime dt, const QString &Action, const QString &AText);
+    void AddToMail(TMailMode mm, const QString &AText);
+    // Closes the temporary log, then sends the report when mm asks for it:
+    // ATime/ETime start and end of the run, ATask the task file, ASubj the
+    // subject when none is configured, AText a last body line, AStat the
+    // status text. Outcome and failures go to the log.
+    void SendMail(TMailMode mm, const TMailData &AMailData, TDateTime ATime, TDateTime ETime, const QString &ATask,
+                  const QString &ASubj, const QString &AText, const QString &AStat, bool Error,
+                  TInteraction IaMode);
+    void SendMail(TMailMode mm, const TMailData &AMailData, TDateTime ATime, TDateTime ETime, const QString &ATask,
+                  const QString &ASubj, const QString &AText, const QString &AStat, bool Error, bool Prompt);
+    // Work events of the mail sender while SendMail runs.
+    void MailStart(TmMailer &ASender, TWorkMode AWorkMode, int64_t AWorkCountMax);
+    void MailProgress(TmMailer &ASender, TWorkMode AWorkMode, int64_t AWorkCount);
+    void MailEnd(TmMailer &ASender, TWorkMode AWorkMode);
     // -- end: further report members --
 
     // ---- External programs (ExternalPrograms.cpp) ----
     // -- begin: further external-program members --
+    // Runs BuPreCmd (AStatus < 0) or BuPostCmd (AStatus: the run's status
+    // number, for "%status%") and logs the outcome; boxes only when IaMode
+    // prompts. A password asked for is never shown or logged.
+    void RunExternalProgram(const TExternalProg &Prog, TInteraction IaMode, int AStatus, TExtProgResult &Result);
+    // The placeholders of external command lines ("%password%" shows as
+    // "<password prompt>"), then the date, time and cycle placeholders.
+    QString ExpandExecPlaceHolders(const QString &ACommand, const QString &AStatus) const;
+    // The progress window while a program runs (lock status 2: its Cancel
+    // stops the wait; the run controller sets it back to 0).
+    void ShowExtProgPrompt(const QString &AHint, const QString &APrompt);
+    // The label of the volume holding the first source entry; empty when
+    // there is none or it cannot be read.
+    QString GetSourceVolumeName() const;
+    // "Stop waiting" of the progress window (IRunControl::StopWaiting):
+    // the wait for the running program ends as a time-out.
+    void StopExternalProgramWait();
+    // Set by StopExternalProgramWait during the current program's wait.
+    std::atomic<bool> ExtProgWaitStopped{false};
     // -- end: further external-program members --
 
 private:

@@ -1,5 +1,7 @@
 #include "backup/MainServices.h"
 
+#include "backup/FtpSettings.h"
+#include "core/XlFileUtils.h"
 #include "engine/Mailer.h"
 
 #include <unistd.h>
@@ -20,9 +22,18 @@ bool TNullBuMainForm::IsAdmin() const
 
 TmMailer &TNullBuMainForm::Mailer()
 {
-    // Made on first use: most runs never send mail.
-    if (!FMailer)
-        FMailer = new TmMailer();
+    // Made on first use: most runs never send mail. TLS needs the client
+    // certificate files shipped in the program folder.
+    if (!FMailer) {
+        TCertInfos certs;
+        GetCertInfos(certs);
+        const bool haveCerts = XlFileExists(certs.CertDir + certs.RootCertFile, true) &&
+                               XlFileExists(certs.CertDir + certs.CertFile, true) &&
+                               XlFileExists(certs.CertDir + certs.KeyFile, true);
+        FMailer = haveCerts ? new TmMailer(certs.CertDir, certs.RootCertFile, certs.CertFile, certs.KeyFile,
+                                           certs.Password)
+                            : new TmMailer();
+    }
     return *FMailer;
 }
 

@@ -464,6 +464,8 @@ std::unique_ptr<TFtpPeer> StartPyFtpd(TPeerTls ATls, const TPyFaults &AFaults, c
              << QString::number(AFaults.DropCommandSkip);
     if (!AFaults.MkdReply.isEmpty())
         args << QStringLiteral("--mkd-reply") << AFaults.MkdReply;
+    for (const QString &rule : AFaults.Refuse)
+        args << QStringLiteral("--refuse") << rule;
 
     peer->Process.setStandardErrorFile(peer->LogFile);
     if (!peer->Start(kPython, args)) {

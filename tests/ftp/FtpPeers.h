@@ -70,6 +70,9 @@ struct TPyFaults {
     // Answer a successful MKD with this reply; "{path}" stands for the new
     // directory's path with its double quotes doubled (empty: as usual).
     QString MkdReply;
+    // "PREFIX=REPLY": every command line beginning with PREFIX (e.g.
+    // "DELE old.txt") is answered with REPLY (e.g. "550 Busy") and not run.
+    QStringList Refuse;
 };
 
 class TFtpPeer {

@@ -49,6 +49,8 @@ def parse_args():
                    help="how many such commands pass before the one that is dropped")
     p.add_argument("--mkd-reply", default="",
                    help="answer a successful MKD with this reply ({path}: the quoted path)")
+    p.add_argument("--refuse", action="append", default=[],
+                   help="PREFIX=REPLY: answer every command line starting with PREFIX with REPLY")
     return p.parse_args()
 
 
@@ -144,6 +146,11 @@ def make_handler(args):
                       if k not in ("MLSD", "MLST", "MFMT")}
 
         def pre_process_command(self, line, cmd, arg):
+            for rule in args.refuse:
+                prefix, reply = rule.split("=", 1)
+                if line.startswith(prefix):
+                    self.respond(reply)
+                    return None
             if args.drop_command and line.startswith(args.drop_command):
                 commands_seen[0] += 1
                 if commands_seen[0] == args.drop_skip + 1:

@@ -46,18 +46,8 @@ QByteArray Payload(const QJsonObject &AMessage, int AIndex)
     return QByteArray::fromBase64(p[QStringLiteral("payload_b64")].toString().toLatin1()).replace("\r\n", "\n");
 }
 
-QString Header(const QJsonObject &AMessage, const char *AName)
-{
-    return AMessage[QStringLiteral("headers")].toObject()[QString::fromLatin1(AName)].toString();
-}
-
-QStringList Rcpts(const QJsonObject &AMessage)
-{
-    QStringList list;
-    for (const QJsonValue v : AMessage[QStringLiteral("rcpt_tos")].toArray())
-        list << v.toString();
-    return list;
-}
+using test::Header;
+using test::Rcpts;
 
 // A sender aimed at the peer with one recipient and a short body.
 void Aim(TmMailer &AMailer, const TSmtpPeer &APeer)

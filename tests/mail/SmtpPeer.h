@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
@@ -59,6 +60,20 @@ public:
 };
 
 std::unique_ptr<TSmtpPeer> StartSmtpPeer(const TSmtpPeerOptions &AOptions);
+
+// A header of a received message, and its envelope recipients.
+inline QString Header(const QJsonObject &AMessage, const char *AName)
+{
+    return AMessage[QStringLiteral("headers")].toObject()[QString::fromLatin1(AName)].toString();
+}
+
+inline QStringList Rcpts(const QJsonObject &AMessage)
+{
+    QStringList list;
+    for (const QJsonValue v : AMessage[QStringLiteral("rcpt_tos")].toArray())
+        list << v.toString();
+    return list;
+}
 
 } // namespace vl::test
 
