@@ -253,7 +253,7 @@ void TBackupForm::BackupLocalFile(const TEngineFile &AFile)
         }
         // 5.
         pw.UpdatePrompt(TSourceSelection::ssFile, QString(), AFile.Source, size);
-        // 6. Other variants of the file go.
+        // 6. Other variants of the file: removed once the new copy is complete.
         QStringList others;
         if (AFile.Compressed) {
             if (asZip)
@@ -270,9 +270,7 @@ void TBackupForm::BackupLocalFile(const TEngineFile &AFile)
             others = {P + QStringLiteral(".zip"), P + QStringLiteral(".gz"), P + QStringLiteral(".gze")};
             others << (AFile.Encrypted ? P : P + QStringLiteral(".enc"));
         }
-        for (const QString &o : others)
-            if (o != E)
-                XlDeleteExistingFile(o, true);
+        others.removeAll(E);
         // 7. Destination directory on demand.
         if (AFile.DestDir.compare(CurDir, Qt::CaseInsensitive) != 0) {
             if (!ForceDestDirectory(AFile.DestDir, kGroup, true)) {
@@ -340,6 +338,7 @@ void TBackupForm::BackupLocalFile(const TEngineFile &AFile)
         cp.Encrypted = AFile.Encrypted;
         cp.ArchiveBit = AFile.ArchiveBit;
         cp.HaveBefore = StatPath(cp.RName, true, cp.Before) == 0;
+        cp.Variants = others;
         StartCopyThread();
         return;
     }
@@ -368,6 +367,7 @@ void TBackupForm::BackupLocalFile(const TEngineFile &AFile)
             c.Path = AFile.Source;
             c.HaveBefore = StatPath(AFile.Source, true, c.Before) == 0;
             c.ResetArchive = true;
+            c.Dest = E;
             eng.Commits.push_back(c);
             if (!eng.DestDirs.contains(AFile.DestDir) && XlDirectoryExists(AFile.DestDir, true))
                 eng.DestDirs.append(AFile.DestDir);
@@ -421,6 +421,7 @@ int TBackupForm::CompleteLocalCopy()
     int rc = WaitForCopyThread(cp.ErrMsg, cp.CRatio);
     CopyThread.reset();
     int result = rc;
+    bool full = false;
     if (rc == 0) {
         result = 2;
     } else if ((rc & 0xFF) == 7) {
@@ -430,12 +431,16 @@ int TBackupForm::CompleteLocalCopy()
             WriteToLog(3, QStringLiteral("   => ")
                               + GuardedFormat(Tr("%s remaining on drive %s"), ByteSizeText(false, freeSpace),
                                               ExtractFileDrive(cp.DDir)));
-            return 3;
+            // The partial file is removed below: left as E it would pass
+            // for an up-to-date copy in the next run.
+            full = true;
+            result = 3;
+        } else {
+            rc = (rc & 0xF00) | 5;
+            result = rc;
         }
-        rc = (rc & 0xF00) | 5;
-        result = rc;
     }
-    if ((rc & 0x100) != 0 || (rc & 0x80) != 0) {
+    if (full || (rc & 0x100) != 0 || (rc & 0x80) != 0) {
         const QString root = eng.Dir ? WithTrailingDelimiter(eng.Dir->SourceRoot) : QString();
         WriteErrorToLog(3, kGroup, CopyErrorMessage(RelativePathTo(root, cp.SName), cp.TName, rc), cp.ErrMsg,
                         QString());
@@ -575,8 +580,11 @@ int TBackupForm::CompleteLocalCopy()
             WriteErrorToLog(6, kGroup, FileErrorMessage(527, E), int(code));
         }
     }
-    if (result == 512 || result == 2)
+    if (result == 512 || result == 2) {
         cp.EName = E;
+        for (const QString &o : cp.Variants)
+            XlDeleteExistingFile(o, true);
+    }
     return result;
 }
 
@@ -649,6 +657,7 @@ int TBackupForm::FinishFileCopy(int Result)
     if (Result != 1)
         pw.SetElapsedTime(Now() - StartTime);
     if (Result == 2) {
+        const QString localCopy = !BuFtp && DestMode < 4 ? cp.EName : QString();
         *dir.CopiedBytes += cp.SInfo.Size;
         ++*dir.CopiedCount;
         QString note;
@@ -667,6 +676,7 @@ int TBackupForm::FinishFileCopy(int Result)
                 c.Before = cp.Before;
                 c.HaveBefore = cp.HaveBefore;
                 c.ResetArchive = true;
+                c.Dest = localCopy;
                 eng.Commits.push_back(c);
                 note = QStringLiteral("(A");
                 cp.ArchiveBit = false;
@@ -688,6 +698,7 @@ int TBackupForm::FinishFileCopy(int Result)
             TEngineState::TCommit c;
             c.Path = cp.SName;
             c.DeleteSource = true;
+            c.Dest = localCopy;
             eng.Commits.push_back(c);
         }
         statusLine(0);
@@ -899,6 +910,16 @@ bool TBackupForm::CommitEntryCopies(int &ErrorCount)
     }
     bool noXattrWarned = false;
     for (const TEngineState::TCommit &c : commits) {
+        // A copy gone since (its medium removed, its folder unreadable) was
+        // synced nowhere: the source keeps its bit and stays.
+        if (!c.Dest.isEmpty() && !XlFileExists(c.Dest, false)) {
+            WriteErrorToLog(1, kGroup,
+                            GuardedFormat(Tr("Copy not found at the destination: \"%s\""), c.Dest)
+                                + QStringLiteral(" (") + c.Path + QLatin1Char(')'),
+                            QString(), QString());
+            ++ErrorCount;
+            continue;
+        }
         if (c.ResetArchive) {
             uint32_t code;
             if (c.IsDir || !c.HaveBefore)

@@ -398,6 +398,16 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
     }
 
     // 7. The file loop.
+    // Entries of a per-directory archive are backed up only once the
+    // archive is written: their archive bits and source deletions wait
+    // for it.
+    const size_t commitMark = eng.Commits.size();
+    const auto dropArchiveCommits = [&] {
+        if (DestMode > 5 && eng.Commits.size() > commitMark) {
+            eng.Commits.erase(eng.Commits.begin() + std::ptrdiff_t(commitMark), eng.Commits.end());
+            dir.ArchiveKept = true;
+        }
+    };
     bool processed = false;
     if (filesOk && !pw.Stopped()) {
         processed = true;
@@ -465,13 +475,17 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
                     f.Encrypted = encrypted;
                     f.DestDir = T;
                     if (DestMode <= 3 && !BuFtp) {
-                        const QString folded = N.toCaseFolded();
-                        if (eng.CaseInsensitive && foldedNames.contains(folded)) {
-                            // The destination cannot hold both names: the
-                            // first one found keeps its copy.
+                        // The case change of FnMode and the replaced
+                        // characters can give two files one destination
+                        // name as well: the first one found keeps its copy.
+                        const QString folded = eng.CaseInsensitive ? N.toCaseFolded() : N;
+                        if (foldedNames.contains(folded)) {
                             WriteErrorToLog(1, B,
-                                            GuardedFormat(Tr("File name differs only in case from a file already "
-                                                             "backed up to this directory: \"%s\""),
+                                            GuardedFormat(eng.CaseInsensitive
+                                                              ? Tr("File name differs only in case from a file "
+                                                                   "already backed up to this directory: \"%s\"")
+                                                              : Tr("Destination name is already used by another "
+                                                                   "file of this directory: \"%s\""),
                                                           relpath),
                                             QString(), QString());
                             ++FileCount;
@@ -533,8 +547,10 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
         ProcessMessages();
         if (BuFtp && FTP)
             FTP->SetValidDirectoryListing(false);
-        if (dir.StopLoop && pw.Stopped() && BuStatus == TBuStatus::bsFull)
+        if (dir.StopLoop && pw.Stopped() && BuStatus == TBuStatus::bsFull) {
+            dropArchiveCommits();
             return;
+        }
     }
 
     // 10. End of the directory.
@@ -544,8 +560,17 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
             if (!name.isEmpty())
                 WriteToLog(3, kBlanks6 + GuardedFormat(Tr("Empty directory was deleted: \"%s\""), name));
         }
-        if (DestMode > 5 && ZipArchive)
-            FinishDirArchive(filesAdded > 0 || isRoot, T, SubDir, ErrorCount);
+        if (DestMode > 5) {
+            bool archived = false;
+            if (ZipArchive) {
+                const bool keep = filesAdded > 0 || isRoot;
+                const int errorsBefore = ErrorCount;
+                FinishDirArchive(keep, T, SubDir, ErrorCount);
+                archived = keep && ErrorCount == errorsBefore;
+            }
+            if (!archived)
+                dropArchiveCommits(); // abandoned or not written
+        }
         if (ResArchivCB.Checked() && !dir.ArchiveKept && !SubDir.isEmpty()) {
             const QString srcDir = WithTrailingDelimiter(SourceRoot) + SubDir;
             const uint32_t a = XlFileGetAttr(srcDir, false);

@@ -39,6 +39,9 @@ struct TBackupForm::TCopyProps {
     bool ArchiveBit = false;
     TStatInfo Before;
     bool HaveBefore = false;
+    // Copies of the file in another method's form: removed once the new
+    // copy is complete, so a failed copy leaves the old form in place.
+    QStringList Variants;
 };
 
 // One selected file of the file loop.
@@ -86,6 +89,9 @@ struct TBackupForm::TEngineState {
         bool IsDir = false;
         bool ResetArchive = false;
         bool DeleteSource = false;
+        // The local copy the reset or deletion relies on; it must still be
+        // there when the entry is committed.
+        QString Dest;
     };
     std::vector<TCommit> Commits;
     // The destination's names ignore case (vfat, exfat, cifs).

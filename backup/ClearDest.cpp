@@ -40,6 +40,17 @@ bool TBackupForm::ClearDirectory(const QString &ABase, const QString &ASubDir, i
 {
     const QString dir = ASubDir.isEmpty() ? ABase : WithTrailingDelimiter(ABase) + ASubDir;
     TStatInfo dirStat;
+    // A tree that is to go whole but is a link: the link goes, never the
+    // folder it names (that one may lie anywhere).
+    if (DelRoot && ASubDir.isEmpty() && StatPath(dir, false, dirStat) == 0 && dirStat.IsLink()) {
+        const uint32_t err = XlDeleteFileEx(dir, false);
+        if (err != 0) {
+            ++AErrCount;
+            if (LogIt)
+                WriteErrorToLog(GMsg, GuardedFormat(Tr("Error deleting directory: \"%s\""), dir), int(err));
+        }
+        return err == 0;
+    }
     if (StatPath(dir, true, dirStat) != 0 || !dirStat.IsDir())
         return true;
     IProgressWindow &progress = ProgressWindow();

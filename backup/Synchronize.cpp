@@ -80,9 +80,11 @@ bool SamePath(const QString &A, const QString &B)
     return NoDelimiter(A) == NoDelimiter(B);
 }
 
+// By the type key the copy engine uses, so that a name without extension
+// listed as "<ohne>" is found too.
 bool InList(const QStringList &AList, const QString &AName)
 {
-    return AList.contains(ExtensionOf(AName), Qt::CaseInsensitive);
+    return AList.contains(FileTypeKey(AName), Qt::CaseInsensitive);
 }
 
 // The path with every link resolved, or as given when it cannot be.
@@ -241,16 +243,30 @@ bool TSyncRun::RemoveFile(const QString &C, const QString &ASubDir, const QStrin
     if (F.KeepBakCB.Checked() && F.BakSec.DirMode != TSecDirMode::sdNone) {
         QString mask, subPath;
         F.BakCopyDirMask(C, D, ASubDir, mask, subPath);
-        const QString fileMask = F.BakSec.FileSuffix.isEmpty()
-                                     ? InsertNameSuffix(AName.Unstripped, QString()) + AName.Ext
-                                     : InsertNameSuffix(AName.Unstripped,
-                                                        BakSuffixToMask(QLatin1Char('.') + F.BakSec.FileSuffix))
-                                           + AName.Ext;
+        const QString suffixMask =
+            F.BakSec.FileSuffix.isEmpty() ? QString() : BakSuffixToMask(QLatin1Char('.') + F.BakSec.FileSuffix);
+        const QString fileMask = InsertNameSuffix(AName.Unstripped, suffixMask) + AName.Ext;
+        // The name's own part is literal: a "*" or "?" in a file name must
+        // not reach the copies of other files.
+        const QString head = StripExtension(AName.Unstripped);
+        const QString tail = (AName.Unstripped + AName.Ext).mid(head.size());
+        auto isCopyOfFile = [&](const QString &AFound) {
+            if (AFound.size() < head.size() + tail.size() || !AFound.startsWith(head, Qt::CaseInsensitive)
+                || !AFound.endsWith(tail, Qt::CaseInsensitive))
+                return false;
+            const QString middle = AFound.mid(head.size(), AFound.size() - head.size() - tail.size());
+            try {
+                return suffixMask.isEmpty() ? middle.isEmpty() : MatchesMask(middle, suffixMask);
+            } catch (...) {
+                return false;
+            }
+        };
         for (const QString &folder : CopyFolders(mask, subPath)) {
             TSearchRec sr;
             if (FindFirst(folder + fileMask, faAnyFileNoDirs, sr) == 0) {
                 do
-                    XlDeleteFileEx(folder + sr.Name, true);
+                    if (isCopyOfFile(sr.Name))
+                        XlDeleteFileEx(folder + sr.Name, true);
                 while (FindNext(sr) == 0);
             }
             FindClose(sr);
@@ -524,7 +540,7 @@ void TBackupForm::BakCopyDirMask(const QString &C, const QString &ADest, const Q
         if (SplitBaseRelative(BaseDir, C, r, r1, rest)) {
             AMask = Compose(BaseDir, {r1}) + b;
             if (BakSec.DirMode == TSecDirMode::sdRootDate)
-                AMask += QStringLiteral("-????-??-??");
+                AMask += QStringLiteral("-????" "-??" "-??");
             ASubPath = rest;
         }
         return;

@@ -98,6 +98,17 @@ TEST_F(BackupEngineTest, SeparateFileMethodsWriteTheirFormAndRemoveOtherVariants
     EXPECT_EQ(CopiedCount, 5);
 }
 
+TEST_F(BackupEngineTest, FailedCopyLeavesThePreviousFormInPlace)
+{
+    Put(Src + u"/report.doc"_s, "new", kBaseTime + 100);
+    Put(Dst + u"/report.doc"_s, "old plain copy");
+    QDir().mkpath(Dst + u"/report.doc.gz"_s); // the new form cannot be written
+    Form.cbCompress.SetChecked(true);
+    Walk();
+    EXPECT_EQ(ErrorCount, 1) << qPrintable(Log());
+    EXPECT_EQ(ReadBytes(Dst + u"/report.doc"_s), "old plain copy");
+}
+
 TEST_F(BackupEngineTest, ComparisonDecidesByModeTimeToleranceAndSize)
 {
     // Destination time offset from the source, sizes, and whether the
@@ -242,6 +253,22 @@ TEST_F(BackupEngineTest, ZipArchivesPerDirectoryAndForTheEntry)
     EXPECT_EQ(ErrorCount, 0);
 }
 
+TEST_F(BackupEngineTest, SourcesOfAnArchiveThatWasNotWrittenAreKept)
+{
+    Put(Src + u"/a.txt"_s, "aaaa");
+    Put(Src + u"/sub/b.txt"_s, "bbbb");
+    Put(Dst + u"/sub/backup.zip/blocker"_s, "x"); // the archive's name is taken
+    Form.DestMode = 7;
+    Form.cbSourceDelete.SetChecked(true);
+    Walk();
+    ASSERT_EQ(ErrorCount, 1) << qPrintable(Log());
+    int errors = 0;
+    Form.CommitEntryCopies(errors);
+    EXPECT_TRUE(XlFileExists(Src + u"/sub/b.txt"_s, false)) << qPrintable(Log());
+    EXPECT_FALSE(XlFileExists(Src + u"/a.txt"_s, false)); // the root archive was written
+    EXPECT_EQ(errors, 0);
+}
+
 TEST_F(BackupEngineTest, FatDestinationRefusesFilesOfFourGiB)
 {
     const QString big = Src + u"/big.bin"_s;
@@ -270,6 +297,41 @@ TEST_F(BackupEngineTest, NamesDifferingInCaseNeverOverwriteOnCaseInsensitiveDest
     EXPECT_EQ(copies, 1);
     EXPECT_EQ(ErrorCount, 1);
     EXPECT_TRUE(Log().contains(u"differs only in case"_s)) << qPrintable(Log());
+}
+
+TEST_F(BackupEngineTest, NamesMadeEqualByCaseChangeNeitherOverwriteNorLoseTheSource)
+{
+    Put(Src + u"/Note.txt"_s, "first");
+    Put(Src + u"/NOTE.txt"_s, "second");
+    Form.FnMode = TTextChange::tcLower;
+    Form.cbSourceDelete.SetChecked(true);
+    Walk();
+    int errors = 0;
+    ASSERT_TRUE(Form.CommitEntryCopies(errors));
+    // One copy, and exactly the source it holds went away.
+    const QByteArray kept = ReadBytes(Dst + u"/note.txt"_s);
+    ASSERT_TRUE(kept == "first" || kept == "second") << qPrintable(Log());
+    const QString other = kept == "first" ? Src + u"/NOTE.txt"_s : Src + u"/Note.txt"_s;
+    EXPECT_TRUE(XlFileExists(other, false)) << qPrintable(Log());
+    EXPECT_EQ(CopiedCount, 1);
+    EXPECT_EQ(ErrorCount, 1);
+}
+
+TEST_F(BackupEngineTest, SourceStaysWhenItsCopyIsGoneAtCommit)
+{
+    Put(Src + u"/a.txt"_s, "aaaa");
+    Put(Src + u"/sub/b.txt"_s, "bbbb");
+    Form.cbSourceDelete.SetChecked(true);
+    Walk();
+    ASSERT_TRUE(XlFileExists(Src + u"/a.txt"_s, false)); // not before the commit
+    // The destination folder of b vanished meanwhile (a medium removed).
+    ASSERT_TRUE(QDir(Dst + u"/sub"_s).removeRecursively());
+    int errors = 0;
+    Form.CommitEntryCopies(errors);
+    EXPECT_TRUE(XlFileExists(Src + u"/sub/b.txt"_s, false)) << qPrintable(Log());
+    EXPECT_FALSE(XlFileExists(Src + u"/a.txt"_s, false)); // its copy is intact
+    EXPECT_EQ(errors, 1);
+    EXPECT_TRUE(Log().contains(u"Copy not found at the destination: \""_s + Dst + u"/sub/b.txt"_s));
 }
 
 TEST_F(BackupEngineTest, LinkCycleThroughTwoLinksIsNotFollowed)

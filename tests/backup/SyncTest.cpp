@@ -118,6 +118,40 @@ TEST_F(SyncTest, CompressingTaskDeletesPlainCopiesOfCompressibleTypes)
     EXPECT_FALSE(Has(Dir, u"orphan.txt.gz"_s));
 }
 
+// A file without extension listed as no-compress type is stored plain: its
+// copy stays while the source has it.
+TEST_F(SyncTest, PlainCopyOfANoCompressFileWithoutExtensionStays)
+{
+    Put(Src, u"Makefile"_s);
+    Put(Dir, u"Makefile"_s);
+    Put(Dir, u"README"_s);
+    Form.cbCompress.SetChecked(true);
+    Form.AktNoComp = {u"<ohne>"_s};
+    TExtensionList list = Entry();
+    ASSERT_TRUE(Sync(list));
+    EXPECT_TRUE(Has(Dir, u"Makefile"_s));
+    EXPECT_FALSE(Has(Dir, u"README"_s));
+}
+
+// The copies of a removed file are found by its name taken literally: a
+// "*" in that name must not take the copies of other files with it.
+TEST_F(SyncTest, WildcardInAFileNameRemovesOnlyItsOwnCopies)
+{
+    Put(Src, u"a.txt"_s);
+    for (const QString &f : {u"a.txt"_s, u"*.txt"_s, u"~bak/a.bak.txt"_s, u"~bak/*.bak.txt"_s})
+        Put(Dir, f);
+    Form.KeepBakCB.SetChecked(true);
+    Form.BakSec.DirMode = TSecDirMode::sdSubDir;
+    Form.BakSec.DirPrefix = u"~"_s;
+    Form.BakSec.DirSuffix = u"bak"_s;
+    TExtensionList list = Entry();
+    ASSERT_TRUE(Sync(list));
+    EXPECT_FALSE(Has(Dir, u"*.txt"_s));
+    EXPECT_FALSE(Has(Dir, u"~bak/*.bak.txt"_s));
+    EXPECT_TRUE(Has(Dir, u"a.txt"_s));
+    EXPECT_TRUE(Has(Dir, u"~bak/a.bak.txt"_s));
+}
+
 TEST_F(SyncTest, SelectedModesWithIncludeList)
 {
     struct TCase {
@@ -319,6 +353,21 @@ TEST_F(SyncTest, ClearDirectoryEmptiesTheTreeAndKeepsTheRoot)
     const QString before = Log();
     EXPECT_TRUE(Form.ClearDirectory(Dir + u"/none"_s, QString(), errors, deleted, 0, 0, true, true, false, u"B"_s));
     EXPECT_EQ(Log(), before);
+}
+
+// A tree to be removed whole that is a link: the link goes, the folder it
+// names keeps its files.
+TEST_F(SyncTest, DeletingATreeThatIsALinkRemovesOnlyTheLink)
+{
+    const QString outside = MakeTempDir(u"outside"_s);
+    Put(outside, u"precious.txt"_s);
+    const QString link = Dir + u"/lnk"_s;
+    ASSERT_EQ(CreateSymLink(link, outside), 0u);
+    int deleted = 0;
+    EXPECT_TRUE(Form.DeleteDirectoryTree(link, QString(), deleted, true, true, true, u"S"_s));
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    EXPECT_TRUE(Has(outside, u"precious.txt"_s));
+    EXPECT_EQ(deleted, 0);
 }
 
 TEST_F(SyncTest, ClearingNeverEntersAnotherFileSystemMountedInside)
