@@ -3,6 +3,7 @@
 // and the program's one viewer.
 #include "ui/TextViewer.h"
 
+#include "common/MessageRecorder.h"
 #include "common/TestUtils.h"
 #include "core/IniFile.h"
 #include "core/MessageService.h"
@@ -113,28 +114,9 @@ private:
     TShowTextDialog &FDialog;
 };
 
-// Answers every box with Answer and records what it was asked.
-class TFakeMessages : public IMessageService {
-public:
-    TModalResult Answer = mrYes;
-    QStringList Texts;
-
-    TFakeMessages() { SetMessageService(this); }
-    ~TFakeMessages() override { SetMessageService(nullptr); }
-
-    TModalResult ShowMessageForm(QPoint, const QString &AHint, int32_t, TMsgDialogType, TMsgDlgBtn,
-                                 TDefaultMonitor) override
-    {
-        Texts.append(AHint);
-        return Answer;
-    }
-    TModalResult PositionedMessageDlg(const QString &, const QString &AMsg, TMsgDlgType, TMsgDlgButtons, TMsgDlgBtn,
-                                      QPoint, int32_t, TDefaultMonitor) override
-    {
-        Texts.append(AMsg);
-        return Answer;
-    }
-    void ShowTextWindow(const QString &, const QString &, int32_t) override {}
+// Questions of the viewer get Yes unless a test says otherwise.
+struct TFakeMessages : test::TMessageRecorder {
+    TFakeMessages() { Answer = mrYes; }
 };
 
 // A viewer with a fake window.

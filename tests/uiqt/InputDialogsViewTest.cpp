@@ -7,6 +7,7 @@
 
 #include "ModalDriver.h"
 
+#include "common/MessageRecorder.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -36,28 +37,7 @@ T *Child(QWidget *AParent, const char *AName)
     return child;
 }
 
-// Records the error boxes.
-class TBoxes : public IMessageService {
-public:
-    TBoxes() { SetMessageService(this); }
-    ~TBoxes() override { SetMessageService(nullptr); }
-
-    QStringList Texts;
-
-    TModalResult ShowMessageForm(QPoint, const QString &AHint, int32_t, TMsgDialogType, TMsgDlgBtn,
-                                 TDefaultMonitor) override
-    {
-        Texts << AHint;
-        return mrOk;
-    }
-    TModalResult PositionedMessageDlg(const QString &, const QString &AMsg, TMsgDlgType, TMsgDlgButtons, TMsgDlgBtn,
-                                      QPoint, int32_t, TDefaultMonitor) override
-    {
-        Texts << AMsg;
-        return mrOk;
-    }
-    void ShowTextWindow(const QString &, const QString &, int32_t) override {}
-};
+using TBoxes = test::TMessageRecorder;
 
 // The Qt views for one test.
 struct TQtViews {

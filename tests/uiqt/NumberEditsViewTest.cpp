@@ -7,6 +7,7 @@
 #include "core/MessageService.h"
 #include "ui/qt/Binding.h"
 
+#include "common/MessageRecorder.h"
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QGroupBox>
@@ -23,28 +24,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Records the error boxes.
-class TBoxes : public IMessageService {
-public:
-    TBoxes() { SetMessageService(this); }
-    ~TBoxes() override { SetMessageService(nullptr); }
-
-    QStringList Texts;
-
-    TModalResult ShowMessageForm(QPoint, const QString &AHint, int32_t, TMsgDialogType, TMsgDlgBtn,
-                                 TDefaultMonitor) override
-    {
-        Texts << AHint;
-        return mrOk;
-    }
-    TModalResult PositionedMessageDlg(const QString &, const QString &AMsg, TMsgDlgType, TMsgDlgButtons, TMsgDlgBtn,
-                                      QPoint, int32_t, TDefaultMonitor) override
-    {
-        Texts << AMsg;
-        return mrOk;
-    }
-    void ShowTextWindow(const QString &, const QString &, int32_t) override {}
-};
+using TBoxes = test::TMessageRecorder;
 
 // A window with a bound number edit and a button to move the focus to.
 struct TEditWindow {

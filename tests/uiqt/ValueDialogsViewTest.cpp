@@ -8,6 +8,7 @@
 #include "ui/LogonDialog.h"
 #include "ui/TimeSlotDialog.h"
 
+#include "common/MessageRecorder.h"
 #include "common/TestUtils.h"
 #include "core/Settings.h"
 #include "ModalDriver.h"
@@ -48,26 +49,7 @@ struct TQtViews {
     ~TQtViews() { SetValueDialogViews(nullptr); }
 };
 
-// Records the message boxes instead of showing them.
-class TMessages : public IMessageService {
-public:
-    TMessages() { SetMessageService(this); }
-    ~TMessages() override { SetMessageService(nullptr); }
-    QStringList Texts;
-    TModalResult ShowMessageForm(QPoint, const QString &AHint, int32_t, TMsgDialogType, TMsgDlgBtn,
-                                 TDefaultMonitor) override
-    {
-        Texts << AHint;
-        return mrOk;
-    }
-    TModalResult PositionedMessageDlg(const QString &, const QString &AMsg, TMsgDlgType, TMsgDlgButtons, TMsgDlgBtn,
-                                      QPoint, int32_t, TDefaultMonitor) override
-    {
-        Texts << AMsg;
-        return mrOk;
-    }
-    void ShowTextWindow(const QString &, const QString &, int32_t) override {}
-};
+using TMessages = test::TMessageRecorder;
 
 } // namespace
 
