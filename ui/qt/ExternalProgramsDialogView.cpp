@@ -84,13 +84,7 @@ TAddProgramsDialogView::TAddProgramsDialogView(TAddProgramsDialog &ALogic, QWidg
     BindCheckBox(encrypt, FLogic.cbEncrypt);
     main->addWidget(encrypt);
 
-    auto *bottom = new QHBoxLayout;
-    bottom->addStretch(1);
-    QPushButton *ok = GlyphButton("OKBtn", FLogic.OKBtn, QStyle::SP_DialogOkButton);
-    ok->setDefault(true);
-    bottom->addWidget(ok);
-    bottom->addWidget(GlyphButton("CancelBtn", FLogic.CancelBtn, QStyle::SP_DialogCancelButton));
-    main->addLayout(bottom);
+    AddOkCancelRow(main, FLogic.OKBtn, FLogic.CancelBtn);
 
     auto *help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [] { TAddProgramsDialog::ShowHelp(); });

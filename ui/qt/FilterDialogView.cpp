@@ -73,13 +73,7 @@ TFilterDialogView::TFilterDialogView(TFilterDialog &ALogic, QWidget *AParent)
     inner->addLayout(options);
     main->addWidget(group);
 
-    auto *bottom = new QHBoxLayout;
-    bottom->addStretch(1);
-    QPushButton *ok = GlyphButton("OKBtn", FLogic.OKBtn, QStyle::SP_DialogOkButton);
-    ok->setDefault(true);
-    bottom->addWidget(ok);
-    bottom->addWidget(GlyphButton("CancelBtn", FLogic.CancelBtn, QStyle::SP_DialogCancelButton));
-    main->addLayout(bottom);
+    AddOkCancelRow(main, FLogic.OKBtn, FLogic.CancelBtn);
 
     FLogic.FocusControl = [this](TControlState &AControl) {
         if (QWidget *w = FWidgets.value(&AControl))

@@ -53,6 +53,17 @@ QPushButton *TLogicDialog::GlyphButton(const char *AName, TButtonState &AState, 
     return button;
 }
 
+void TLogicDialog::AddOkCancelRow(QBoxLayout *ALayout, TButtonState &AOk, TButtonState &ACancel)
+{
+    auto *row = new QHBoxLayout;
+    row->addStretch(1);
+    QPushButton *ok = GlyphButton("OKBtn", AOk, QStyle::SP_DialogOkButton);
+    ok->setDefault(true);
+    row->addWidget(ok);
+    row->addWidget(GlyphButton("CancelBtn", ACancel, QStyle::SP_DialogCancelButton));
+    ALayout->addLayout(row);
+}
+
 void TLogicDialog::Register(QWidget *AWidget, const TControlState &AControl)
 {
     FWidgets.insert(&AControl, AWidget);

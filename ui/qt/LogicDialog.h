@@ -7,6 +7,7 @@
 
 #include "ui/DialogLogic.h"
 
+#include <QBoxLayout>
 #include <QDialog>
 #include <QPushButton>
 #include <QStyle>
@@ -32,6 +33,9 @@ protected:
     // A push button with a standard glyph, bound to AState and registered;
     // never the default button by itself (Enter is the dialog's OK).
     QPushButton *GlyphButton(const char *AName, TButtonState &AState, QStyle::StandardPixmap AGlyph);
+    // The right-aligned row of OK (the default button) and Cancel, named
+    // "OKBtn" and "CancelBtn", appended to ALayout.
+    void AddOkCancelRow(QBoxLayout *ALayout, TButtonState &AOk, TButtonState &ACancel);
 
 private:
     TDialogLogic &FLogic;

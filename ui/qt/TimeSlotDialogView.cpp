@@ -151,13 +151,7 @@ TTimeSlotDialogView::TTimeSlotDialogView(TTimeSlotDialog &ALogic, QWidget *APare
     BindRadioGroup(stamp, FLogic.rgTimeSelect);
     main->addWidget(stamp);
 
-    auto *bottom = new QHBoxLayout;
-    bottom->addStretch(1);
-    QPushButton *ok = GlyphButton("OKBtn", FLogic.OKBtn, QStyle::SP_DialogOkButton);
-    ok->setDefault(true);
-    bottom->addWidget(ok);
-    bottom->addWidget(GlyphButton("CancelBtn", FLogic.CancelBtn, QStyle::SP_DialogCancelButton));
-    main->addLayout(bottom);
+    AddOkCancelRow(main, FLogic.OKBtn, FLogic.CancelBtn);
 
     FLogic.OnArrange = [this] { Arrange(); };
     FLogic.FocusControl = [this](TControlState &AControl) {
