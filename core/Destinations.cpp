@@ -9,6 +9,7 @@
 #include "core/PathUtils.h"
 #include "core/ProgramTexts.h"
 #include "core/Translate.h"
+#include "platform/FileSystem.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -150,6 +151,21 @@ QString ApplyDriveMapping(const QString &Path, const QString &Mapping)
     if (Path == folder)
         return replacement;
     if (!Path.startsWith(WithTrailingDelimiter(folder)))
+        return Path;
+    // A snapshot holds only the file system mounted at the folder: another
+    // one mounted below it shows there as an empty folder, so its paths are
+    // read live. (Paths that cannot be examined are mapped as given.)
+    thread_local QString statFolder;
+    thread_local uint64_t folderDev = 0;
+    thread_local bool haveFolderDev = false;
+    if (statFolder != folder) {
+        TStatInfo st;
+        statFolder = folder;
+        haveFolderDev = StatPath(folder, true, st) == 0;
+        folderDev = st.Dev;
+    }
+    TStatInfo st;
+    if (haveFolderDev && StatPath(Path, false, st) == 0 && st.Dev != folderDev)
         return Path;
     return JoinPath(replacement, Path.mid(WithTrailingDelimiter(folder).size()));
 }

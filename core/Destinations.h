@@ -55,7 +55,8 @@ QString PathWithVolumeLabel(const QString &Path, const QString &VolLabel);
 // Mapping "<folder>=<replacement>" (such as a snapshot of a mount point,
 // "/home=/run/velkor/snap-home"): when Path is that folder or lies below
 // it, the folder is replaced; otherwise, and when either part is empty,
-// Path is returned.
+// Path is returned. A path on another file system mounted below the folder
+// is returned unchanged (the snapshot does not hold it).
 QString ApplyDriveMapping(const QString &Path, const QString &Mapping);
 
 // ---- Destination layout ----

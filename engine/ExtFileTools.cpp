@@ -8,6 +8,7 @@
 #include "core/XlFileUtils.h"
 #include "engine/Encryption.h"
 #include "engine/FilePropUtils.h"
+#include "platform/FileLock.h"
 #include "platform/FileNames.h"
 #include "platform/FileSystem.h"
 #include "platform/SysErrors.h"
@@ -69,6 +70,33 @@ QString TempNameBeside(const QString &dir, const QByteArray &name)
         temp.append(kChars[QRandomGenerator::global()->bounded(int(sizeof kChars - 1))]);
     temp.append(kTempSuffix);
     return dir + DecodeFileName(temp);
+}
+
+// The first temporary name tried for a file: ".<name>.vltmp" (the name
+// shortened to fit). Reusing it lets the next copy of the file replace what
+// a killed writer left there; the random names are the fallback while
+// another writer holds it.
+QString FixedTempName(const QString &dir, const QByteArray &name)
+{
+    const qsizetype room = NAME_MAX - 1 - qsizetype(strlen(kTempSuffix));
+    return dir + DecodeFileName('.' + name.left(room) + kTempSuffix);
+}
+
+// Removes the temporary file path when no writer holds it any more (each
+// writer locks its file while it writes; the kernel drops the lock when
+// the writer ends, also when it is killed). False when it is held, is no
+// regular file, or the file system cannot tell (no locks).
+bool RemoveStaleTemp(const QString &path)
+{
+    const int fd = ::open(EncodeFileName(path).constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool removed = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && TryLockRange(fd, 0, 0, true) == ERROR_SUCCESS)
+        removed = RemoveIfSameFile(path, fd) == ERROR_SUCCESS;
+    ::close(fd);
+    return removed;
 }
 
 } // namespace
@@ -156,8 +184,10 @@ TWriteFileStream::TWriteFileStream(const QString &AFileName, bool Overwrite, uin
         throw EWriteFileStreamError(int32_t(ERROR_ACCESS_DENIED));
     uint32_t code = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        FTempName = TempNameBeside(dir, name);
+        FTempName = attempt == 0 ? FixedTempName(dir, name) : TempNameBeside(dir, name);
         code = FFile.Open(FTempName, TFile::faWrite, TFile::fcCreateNew, 0600);
+        if (code == ERROR_FILE_EXISTS && attempt == 0 && RemoveStaleTemp(FTempName))
+            code = FFile.Open(FTempName, TFile::faWrite, TFile::fcCreateNew, 0600);
         if (code != ERROR_FILE_EXISTS)
             break;
     }
@@ -165,6 +195,10 @@ TWriteFileStream::TWriteFileStream(const QString &AFileName, bool Overwrite, uin
         FTempName.clear();
         throw EWriteFileStreamError(int32_t(code));
     }
+    // Held while the data are written: tells a file being written from one
+    // a killed writer left behind (see RemoveStaleTemp). A file system
+    // without locks only loses that distinction.
+    TryLockRange(FFile.Handle(), 0, 0, true);
     // Exactly the given bits: the umask must not widen or narrow what the
     // source allowed. A file system without modes keeps its own.
     FModeApplied = fchmod(FFile.Handle(), mode_t(FMode)) == 0;

@@ -126,6 +126,19 @@ TEST_F(DestinationsTest, ApplyDriveMapping)
     }
 }
 
+TEST_F(DestinationsTest, DriveMappingLeavesPathsOnNestedMountsLive)
+{
+    // /proc is always a file system of its own below "/": a snapshot of
+    // "/" does not hold it, so its paths must stay as they are; a path on
+    // the folder's own file system is mapped.
+    EXPECT_EQ(ApplyDriveMapping(QStringLiteral("/proc/self/status"), QStringLiteral("/=/run/snap/root")),
+              QStringLiteral("/proc/self/status"));
+    const QString dir = test::MakeTempDir();
+    test::WriteBytes(dir + QStringLiteral("/f"), "x");
+    EXPECT_EQ(ApplyDriveMapping(dir + QStringLiteral("/f"), dir + QStringLiteral("=/run/snap/t")),
+              QStringLiteral("/run/snap/t/f"));
+}
+
 TEST_F(DestinationsTest, DriveSubfoldersAndTheirNames)
 {
     const char *const cases[][4] = {

@@ -692,6 +692,27 @@ TEST_F(CopyThreadTest, OpenForVerifyRetriesAndNamesThePause)
 
 // ---- Write stream, temporary streams, options ----
 
+TEST_F(CopyThreadTest, WriteStreamReplacesATempLeftByAKilledWriterButNotALiveOne)
+{
+    // A writer that was killed leaves its temporary file unlocked: the next
+    // writer of the same file takes its place instead of leaving it behind.
+    const QString stale = Dir + QStringLiteral("/.dst.bin.vltmp");
+    test::WriteBytes(stale, QByteArray(1000, 'x'));
+    {
+        TWriteFileStream w(Dst, true, kSequentialScan, 0);
+        EXPECT_EQ(w.TempName(), stale);
+        EXPECT_EQ(ReadRaw(stale), QByteArray());
+        // A live writer holds its file: a second one must not take it.
+        TWriteFileStream other(Dst, true, kSequentialScan, 0);
+        EXPECT_NE(other.TempName(), stale);
+        EXPECT_TRUE(other.TempName().endsWith(QStringLiteral(".vltmp")));
+        EXPECT_EQ(w.Write("abc", 3), 3);
+        EXPECT_EQ(w.Commit(), 0u);
+    }
+    EXPECT_EQ(ReadRaw(Dst), QByteArray("abc"));
+    EXPECT_EQ(Entries(Dir), QStringList{QStringLiteral("dst.bin")});
+}
+
 TEST_F(CopyThreadTest, WriteStreamWritesBesideAndCommitsByRename)
 {
     {
