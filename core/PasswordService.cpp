@@ -38,6 +38,12 @@ bool THeadlessPasswordService::AskNewPassword(QPoint, const QString &Title, QStr
     return false;
 }
 
+bool THeadlessPasswordService::AskCryptPassword(const QString &Title, const QString &Prompt, QString &, int32_t)
+{
+    WriteServiceQuestion(PasswordCaption(Title), Prompt, mrCancel);
+    return false;
+}
+
 IPasswordService &PasswordService()
 {
     IPasswordService *service = gService.load();
@@ -133,6 +139,20 @@ bool EnterNewAnsiPasswordAt(QPoint APos, const QString &Title, QByteArray &Pwd, 
 bool EnterNewAnsiPassword(const QString &Title, QByteArray &Pwd, bool Confirm, bool Show, int32_t MinLen)
 {
     return EnterNewAnsiPasswordAt(kDefaultPos, Title, Pwd, Confirm, Show, MinLen);
+}
+
+bool EnterCryptPassword(const QString &Title, const QString &Prompt, QString &Pwd, int32_t MinLen)
+{
+    return PasswordService().AskCryptPassword(Title, Prompt, Pwd, MinLen);
+}
+
+bool EnterCryptPassword(const QString &Title, const QString &Prompt, QByteArray &Pwd, int32_t MinLen)
+{
+    QString text;
+    if (!EnterCryptPassword(Title, Prompt, text, MinLen))
+        return false;
+    Pwd = PasswordToAnsi(text);
+    return true;
 }
 
 bool SpecifyPasswordAt(QPoint APos, const QString &Title, QString &Pwd)

@@ -32,6 +32,11 @@ public:
     // Pwd set.
     virtual bool AskNewPassword(QPoint APos, const QString &Title, QString &Pwd, bool Confirm, bool Show,
                                 int32_t MinLen) = 0;
+    // Asks for an encryption password, entered twice under the (CR LF
+    // separated) Prompt; both entries start empty and must match and be
+    // empty or at least MinLen characters long. True on OK, and only then
+    // is Pwd set.
+    virtual bool AskCryptPassword(const QString &Title, const QString &Prompt, QString &Pwd, int32_t MinLen) = 0;
 };
 
 // Answers Cancel to every question, leaving the password unchanged, and
@@ -42,6 +47,7 @@ public:
                              QString &Pwd, int32_t &EncMode) override;
     bool AskNewPassword(QPoint APos, const QString &Title, QString &Pwd, bool Confirm, bool Show,
                         int32_t MinLen) override;
+    bool AskCryptPassword(const QString &Title, const QString &Prompt, QString &Pwd, int32_t MinLen) override;
 };
 
 // The current service (headless until a program installs another). The
@@ -73,6 +79,10 @@ bool EnterNewPassword(const QString &Title, QString &Pwd, bool Confirm, bool Sho
 bool EnterNewAnsiPasswordAt(QPoint APos, const QString &Title, QByteArray &Pwd, bool Confirm, bool Show,
                             int32_t MinLen);
 bool EnterNewAnsiPassword(const QString &Title, QByteArray &Pwd, bool Confirm, bool Show, int32_t MinLen);
+// The encryption password of a run nobody watches (AskCryptPassword); true
+// on OK.
+bool EnterCryptPassword(const QString &Title, const QString &Prompt, QString &Pwd, int32_t MinLen);
+bool EnterCryptPassword(const QString &Title, const QString &Prompt, QByteArray &Pwd, int32_t MinLen);
 // Entered once, hidden; 8 characters rate as the minimum for the quality.
 bool SpecifyPasswordAt(QPoint APos, const QString &Title, QString &Pwd);
 bool SpecifyAnsiPasswordAt(QPoint APos, const QString &Title, QByteArray &Pwd);

@@ -395,4 +395,21 @@ void TNewPwdDialog::SetModalResult(TModalResult AResult)
         OnModalResult(AResult);
 }
 
+TCryptPwdCheck CheckCryptPasswordEntries(const QString &APwd, const QString &ARepPwd, int32_t MinLen)
+{
+    TCryptPwdCheck check;
+    if (APwd == ARepPwd && (APwd.isEmpty() || APwd.size() >= MinLen))
+        return check;
+    check.Ok = false;
+    if (APwd.size() < MinLen) {
+        check.Error = GuardedFormat(TrDomain(kDialogsDomain, "Minimum length of password is %u characters"),
+                                    uint32_t(MinLen));
+        check.Focus = TCryptPwdFocus::cfPassword;
+    } else {
+        check.Error = TrDomain(kDialogsDomain, "Passwords do not match!");
+        check.Focus = TCryptPwdFocus::cfRepeat;
+    }
+    return check;
+}
+
 } // namespace vl

@@ -204,4 +204,22 @@ private:
     TModalResult FModalResult = mrNone;
 };
 
+// ---------------------------------------------------------------------------
+// The encryption-password dialog: the password entered twice
+
+// Which entry the user is to correct after a refused OK.
+enum class TCryptPwdFocus : uint8_t { cfNone, cfPassword, cfRepeat };
+
+struct TCryptPwdCheck {
+    bool Ok = true;
+    QString Error; // the text of the error box
+    TCryptPwdFocus Focus = TCryptPwdFocus::cfNone;
+};
+
+// The two entries may close the dialog with OK when they are equal and
+// empty or at least MinLen long. A password shorter than MinLen is
+// reported as such even when the entries differ (focus: the password);
+// else a mismatch (focus: the repeat entry).
+TCryptPwdCheck CheckCryptPasswordEntries(const QString &APwd, const QString &ARepPwd, int32_t MinLen);
+
 } // namespace vl

@@ -47,6 +47,7 @@ public:
         return mrOk;
     }
     bool AskNewPassword(QPoint, const QString &, QString &, bool, bool, int32_t) override { return false; }
+    bool AskCryptPassword(const QString &, const QString &, QString &, int32_t) override { return false; }
 };
 
 // Keeps the boxes shown; questions get Answer.

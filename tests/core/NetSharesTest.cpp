@@ -39,6 +39,7 @@ public:
         return mrOk;
     }
     bool AskNewPassword(QPoint, const QString &, QString &, bool, bool, int32_t) override { return false; }
+    bool AskCryptPassword(const QString &, const QString &, QString &, int32_t) override { return false; }
 };
 
 // A mount table with one cifs and one nfs share, a gvfs folder, and a fake

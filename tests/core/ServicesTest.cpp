@@ -269,9 +269,11 @@ TEST_F(ServicesTest, HeadlessPasswordQuestionsAnswerCancelAndKeepThePassword)
     EXPECT_FALSE(QueryPasswordAt(kDefaultPos, QStringLiteral("Mail"), QStringLiteral("Password:"), text));
     EXPECT_FALSE(EnterNewPassword(QStringLiteral("New password"), text, true, true, 8));
     EXPECT_FALSE(SpecifyAnsiPasswordAt(kDefaultPos, QStringLiteral("Key"), ansi));
+    EXPECT_FALSE(EnterCryptPassword(QStringLiteral("File encryption"), QStringLiteral("Backup task: a"), ansi, 4));
     EXPECT_EQ(text, QStringLiteral("kept"));
     EXPECT_EQ(ansi, QByteArray("old"));
-    EXPECT_EQ(FLog.size(), 5);
+    ASSERT_EQ(FLog.size(), 6);
+    EXPECT_EQ(FLog[5], QStringLiteral("File encryption: Backup task: a (automatic answer: Cancel)"));
     for (const QString &line : FLog)
         EXPECT_TRUE(line.endsWith(QStringLiteral("(automatic answer: Cancel)"))) << line.toStdString();
 }
@@ -321,6 +323,14 @@ public:
             Pwd = Typed;
         return Answer == mrOk;
     }
+    bool AskCryptPassword(const QString &, const QString &Prompt, QString &Pwd, int32_t MinLen) override
+    {
+        Shown = Prompt;
+        GotMinLen = MinLen;
+        if (Answer == mrOk)
+            Pwd = Typed;
+        return Answer == mrOk;
+    }
 
     TModalResult Answer = mrOk;
     QString Typed;
@@ -351,6 +361,13 @@ TEST_F(ServicesTest, EightBitPasswordsPassThroughTheInstalledService)
     EXPECT_EQ(gui.Shown, QString::fromUtf8("\xC3\xA9t\xC3\xA9"));
     EXPECT_EQ(pwd, QByteArray("\xCE\xA9mega"));
     EXPECT_TRUE(gui.GotConfirm);
+
+    // The encryption password of an unattended run starts empty.
+    gui.Typed = QString::fromUtf8("\xE2\x82\xAC-key");
+    EXPECT_TRUE(EnterCryptPassword(QStringLiteral("File encryption"), QStringLiteral("Run\r\nuses"), pwd, 5));
+    EXPECT_EQ(pwd, QByteArray("\x80-key"));
+    EXPECT_EQ(gui.Shown, QStringLiteral("Run\r\nuses"));
+    EXPECT_EQ(gui.GotMinLen, 5);
 
     EXPECT_TRUE(SpecifyAnsiPasswordAt(kDefaultPos, QStringLiteral("Key"), pwd));
     EXPECT_FALSE(gui.GotConfirm);

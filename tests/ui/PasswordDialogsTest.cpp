@@ -341,3 +341,33 @@ TEST(PasswordDialogsTest, NewPasswordShowAndQuality)
     hidden.edtPwd.UserEdit(QString());
     EXPECT_EQ(hidden.imgBar.Percent(), -1);
 }
+
+TEST(PasswordDialogsTest, CryptPasswordEntriesCheck)
+{
+    const struct {
+        const char *pwd;
+        const char *rep;
+        int32_t minLen;
+        bool ok;
+        const char *error;
+        TCryptPwdFocus focus;
+    } cases[] = {
+        // Two empty entries: an empty password, whatever the minimum.
+        {"", "", 8, true, "", TCryptPwdFocus::cfNone},
+        {"longenough", "longenough", 8, true, "", TCryptPwdFocus::cfNone},
+        {"12345678", "12345678", 8, true, "", TCryptPwdFocus::cfNone},
+        {"short", "short", 8, false, "Minimum length of password is 8 characters", TCryptPwdFocus::cfPassword},
+        // Different and short: the length is reported, not the mismatch.
+        {"abc", "abd", 6, false, "Minimum length of password is 6 characters", TCryptPwdFocus::cfPassword},
+        {"", "typed", 4, false, "Minimum length of password is 4 characters", TCryptPwdFocus::cfPassword},
+        {"longenough", "longenougH", 8, false, "Passwords do not match!", TCryptPwdFocus::cfRepeat},
+        {"abc", "", 0, false, "Passwords do not match!", TCryptPwdFocus::cfRepeat},
+    };
+    for (const auto &c : cases) {
+        const TCryptPwdCheck check =
+            CheckCryptPasswordEntries(QString::fromUtf8(c.pwd), QString::fromUtf8(c.rep), c.minLen);
+        EXPECT_EQ(check.Ok, c.ok) << c.pwd << "|" << c.rep;
+        EXPECT_EQ(check.Error, QString::fromUtf8(c.error)) << c.pwd << "|" << c.rep;
+        EXPECT_EQ(check.Focus, c.focus) << c.pwd << "|" << c.rep;
+    }
+}

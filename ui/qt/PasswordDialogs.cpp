@@ -1,5 +1,6 @@
 #include "ui/qt/PasswordDialogs.h"
 
+#include "core/Translate.h"
 #include "ui/qt/Binding.h"
 #include "ui/qt/MessageDialogs.h"
 #include "ui/qt/QtPlacement.h"
@@ -350,6 +351,98 @@ void TNewPwdDialogView::reject()
 }
 
 // ---------------------------------------------------------------------------
+// TCryptPwdDialog
+
+TCryptPwdDialog::TCryptPwdDialog(QWidget *AParent) : QDialog(AParent)
+{
+    setObjectName(QStringLiteral("CryptPwdDialog"));
+    setFixedWidth(kNewPwdClientWidth);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(4);
+
+    lblPrompt = new QLabel(this);
+    lblPrompt->setObjectName(QStringLiteral("lblPrompt"));
+    QFont bold = lblPrompt->font();
+    bold.setBold(true);
+    lblPrompt->setFont(bold);
+    QPalette red = lblPrompt->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    lblPrompt->setPalette(red);
+    lblPrompt->setWordWrap(true);
+    layout->addWidget(lblPrompt);
+
+    const auto addEdit = [this, layout](const char *AName, const QString &ACaption, const QString &AHint) {
+        auto *label = new QLabel(ACaption, this);
+        auto *edit = new QLineEdit(this);
+        edit->setObjectName(QLatin1String(AName));
+        edit->setEchoMode(QLineEdit::Password);
+        edit->setPlaceholderText(AHint);
+        edit->setToolTip(AHint);
+        label->setBuddy(edit);
+        layout->addWidget(label);
+        layout->addWidget(edit);
+        return edit;
+    };
+    edtPwd = addEdit("edtPwd", TrDomain(kDialogsDomain, "Enter password:"), TrDomain(kDialogsDomain, "Password"));
+    edtRepPwd = addEdit("edtRepPwd", TrDomain(kDialogsDomain, "Repeat password:"),
+                        TrDomain(kDialogsDomain, "Confirm password"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    auto *cancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                                   TrDomain(kDialogsDomain, "Cancel"), this);
+    cancel->setObjectName(QStringLiteral("CancelBtn"));
+    cancel->setAutoDefault(false);
+    auto *ok = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), TrDomain(kDialogsDomain, "OK"), this);
+    ok->setObjectName(QStringLiteral("OKBtn"));
+    ok->setDefault(true);
+    buttons->addWidget(cancel);
+    buttons->addWidget(ok);
+    layout->addLayout(buttons);
+    connect(ok, &QPushButton::clicked, this, &TCryptPwdDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &TCryptPwdDialog::reject);
+    AddHintShortcut(this);
+}
+
+void TCryptPwdDialog::accept()
+{
+    const TCryptPwdCheck check = CheckCryptPasswordEntries(edtPwd->text(), edtRepPwd->text(), FMinLen);
+    if (check.Ok) {
+        QDialog::accept();
+        return;
+    }
+    ShowErrorBox(check.Error, 0);
+    QLineEdit *edit = check.Focus == TCryptPwdFocus::cfRepeat ? edtRepPwd : edtPwd;
+    edit->setFocus();
+    edit->selectAll();
+}
+
+bool TCryptPwdDialog::Execute(const QString &Title, const QString &Prompt, QString &Pwd, int32_t MinLen)
+{
+    setWindowTitle(Title);
+    lblPrompt->setText(QString(Prompt).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    edtPwd->clear();
+    edtRepPwd->clear();
+    FMinLen = MinLen;
+    PlaceFormAt(this, kDefaultPos);
+    edtPwd->setFocus();
+    if (exec() != QDialog::Accepted)
+        return false;
+    Pwd = edtPwd->text();
+    return true;
+}
+
+bool TCryptPwdDialog::Execute(const QString &Title, const QString &Prompt, QByteArray &Pwd, int32_t MinLen)
+{
+    QString text;
+    if (!Execute(Title, Prompt, text, MinLen))
+        return false;
+    Pwd = PasswordToAnsi(text);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // TQtPasswordService
 
 TModalResult TQtPasswordService::AskPassword(QPoint APos, const QString &Title, const QString &Prompt, bool Skip,
@@ -373,6 +466,14 @@ bool TQtPasswordService::AskNewPassword(QPoint APos, const QString &Title, QStri
         logic.Prepare(Title, Pwd, Confirm, Show, MinLen);
         TNewPwdDialogView view(logic);
         return logic.Finish(view.Run(APos), Pwd);
+    });
+}
+
+bool TQtPasswordService::AskCryptPassword(const QString &Title, const QString &Prompt, QString &Pwd, int32_t MinLen)
+{
+    return InGuiThread([&]() -> bool {
+        TCryptPwdDialog dialog;
+        return dialog.Execute(Title, Prompt, Pwd, MinLen);
     });
 }
 

@@ -83,12 +83,34 @@ private:
     int FConfirmObserver = 0;
 };
 
+// The encryption password of a run nobody started by hand: entered twice
+// under a prompt in bold red; OK closes only when CheckCryptPasswordEntries
+// allows it.
+class TCryptPwdDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit TCryptPwdDialog(QWidget *AParent = nullptr);
+
+    // Both entries start empty; true on OK, and only then is Pwd set.
+    bool Execute(const QString &Title, const QString &Prompt, QString &Pwd, int32_t MinLen);
+    bool Execute(const QString &Title, const QString &Prompt, QByteArray &Pwd, int32_t MinLen);
+
+    void accept() override;
+
+private:
+    QLabel *lblPrompt;
+    QLineEdit *edtPwd;
+    QLineEdit *edtRepPwd;
+    int32_t FMinLen = 0;
+};
+
 class TQtPasswordService : public IPasswordService {
 public:
     TModalResult AskPassword(QPoint APos, const QString &Title, const QString &Prompt, bool Skip, bool Enc,
                              QString &Pwd, int32_t &EncMode) override;
     bool AskNewPassword(QPoint APos, const QString &Title, QString &Pwd, bool Confirm, bool Show,
                         int32_t MinLen) override;
+    bool AskCryptPassword(const QString &Title, const QString &Prompt, QString &Pwd, int32_t MinLen) override;
 };
 
 std::unique_ptr<IPasswordService> CreateQtPasswordService();
