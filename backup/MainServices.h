@@ -4,10 +4,13 @@
 // switches would, and keeps the exit code in ProgExitCode.
 #pragma once
 
+#include "backup/AutoTask.h"
 #include "core/Settings.h"
 
 #include <QChar>
 #include <QString>
+
+#include <array>
 
 namespace vl {
 
@@ -40,6 +43,8 @@ public:
     virtual void ShowVersionInfo() = 0;
     virtual void StartIconAnimate(QChar AId) = 0;
     virtual void StopIconAnimate(bool AIsBackup) = 0;
+    // Schedule entry AIndex (0..15, shown as 1..16); nullptr outside.
+    virtual TAutoTask *AutoTask(int AIndex) = 0;
 };
 
 class TNullBuMainForm : public IBuMainForm {
@@ -62,7 +67,14 @@ public:
     void ShowVersionInfo() override {}
     void StartIconAnimate(QChar) override {}
     void StopIconAnimate(bool) override {}
+    TAutoTask *AutoTask(int AIndex) override
+    {
+        return AIndex >= 0 && AIndex < int(AutoTasks.size()) ? &AutoTasks[size_t(AIndex)] : nullptr;
+    }
     int FailedTask() const { return FFailedTask; }
+    // Unused entries until a caller (a test, a program without a main
+    // window) fills them.
+    std::array<TAutoTask, 16> AutoTasks;
 
 private:
     TmMailer *FMailer = nullptr;
