@@ -10,6 +10,7 @@
 // file.
 #pragma once
 
+#include "backup/AutoTask.h"
 #include "backup/BackupTypes.h"
 #include "backup/ExternalPrograms.h"
 #include "backup/MailSettings.h"
@@ -21,10 +22,12 @@
 #include "ui/ExternalProgramsDialog.h"
 
 #include <QByteArray>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -795,6 +798,18 @@ public:
 
     // Old date-named backup copy folders (OldSecDirs.cpp).
     void DeleteOldSecurityDirs(const QString &ADir);
+    // Files deleted or renamed by the synchronisation steps of the run
+    // (reset by the run controller).
+    int SyncDelCount = 0;
+    // "No files deleted", "1 file deleted", "%u files deleted".
+    static QString DeletedFilesText(int ACount);
+    // The frame of a synchronisation step (SynchronizeLocal and
+    // SynchronizeFtp): the source test (false: error box, mail and error
+    // line, ErrorCnt + 1), the opening lines, and the status lines and
+    // counts at its end (returns AResult).
+    bool SyncSourceAvailable(const QString &ASource);
+    void OpenSyncStep(const QString &ADest);
+    bool EndSyncStep(TExtensionList &AList, int AExamined, int ADeleted, bool AResult);
     // -- end: further sync members --
 
     // ---- Run status lines and mail report (RunStatus.cpp, MailReport.cpp) ----
@@ -853,6 +868,183 @@ public:
     // Set by StopExternalProgramWait during the current program's wait.
     std::atomic<bool> ExtProgWaitStopped{false};
     // -- end: further external-program members --
+
+    // ---- A run from its task file to its result ----
+    // Set by the caller before a run: what the command line and the main
+    // window ask of it.
+    bool DoBackup = false;
+    QString CmdZip;  // zip name given on the command line (empty: none)
+    int SpecMode = 0; // command-line mode: 0 none, 1 full, 2 differential, 3 incremental
+    QString BuDir;   // backup subfolder given on the command line
+    int BuAction = 0; // preset subsequent action: 0 none, 1 shut down, 2 log off, 3 standby, 4 hibernate
+    // The task window is shown (a run from the editor); false for every
+    // unattended start.
+    bool Visible = false;
+    // Raises the window the user worked in before the run (set by the
+    // view; LastAppToFront calls it).
+    std::function<void()> OnLastAppToFront;
+    // Command-channel encoding of the FTP connection of the last run.
+    QString LastFtpEncoding;
+
+    // Entry points (RunEntry.cpp). Nr: the schedule entry (1..16) that
+    // started the job, 0 or less for any other start.
+    TBuResult DoBackupJob(int Nr, TInteraction InterAct, TThreadPriority Priority, const QString &ATaskPath);
+    QString GetLogDestination() const;
+    static bool ExtActive(int PreFlags, int PostFlags);
+    void PhZipBtnClick();
+    QString MakeZipName(const QString &zs) const;
+    void LastAppToFront();
+    // The text under which a command goes to log and mail (AStatus < -1:
+    // unexpanded; -1: "%status%" empty).
+    QString CommandLineForLog(const QString &ACommand, int AStatus) const;
+    // Log display (LogView.cpp).
+    bool ShowProt(const QString &LogName, bool AllowEdit);
+    void ProtView(bool CheckMode, bool AllowEdit);
+
+    // The run controller (RunController.cpp). Everything one run keeps
+    // between its phases is in TRunContext (backup/RunContext.h).
+    struct TRunContext;
+    TBuResult RunBackup(int Nr, const QString &ATaskPath, TInteraction IaMode);
+    // The schedule entry that started the run; nullptr for other starts.
+    static TAutoTask *ScheduleEntry(int Nr);
+    // -- begin: further run-controller members --
+    // A task file that cannot be run: the default log (level 1) with its
+    // header and the start line of the job.
+    void OpenJobErrorLog(int Nr, const QString &ATaskPath, TInteraction InterAct);
+    // A line a headless service answered, as the task log shows it.
+    static QString ServiceLogLine(const QString &ALine) { return QStringLiteral("  --> ") + ALine; }
+    // Inside a catch block: the text of the exception being handled (the
+    // system's text for an error code, else its message).
+    static QString CurrentExceptionText();
+    // The phases of RunBackup up to the clean-up; step: the last phase
+    // begun (the status page of an unexpected error needs step 8).
+    void RunPhases(TRunContext &R, int &AStep);
+    void HandleUnexpectedRunError(TRunContext &R, const QString &AText, bool AShowStatus);
+    void CleanUpRun(TRunContext &R);
+    // -- end: further run-controller members --
+
+    // Start-up phases (RunStartup.cpp), in the order the controller calls
+    // them.
+    // "Automatic backup %u: <name>", "Backup task: <relative path>" or
+    // "New backup task".
+    QString RunDescription(int Nr, const QString &ATaskPath) const;
+    // Fixed or asked password into ActPwd; false when the run ends (the
+    // question was cancelled or refused).
+    bool GetRunPassword(TRunContext &R);
+    // Encrypt and Encryption from ActPwd.
+    void SetUpRunEncryption(TRunContext &R);
+    // Backup mode, mode name, mode letter and cycle flags; extends the run
+    // description by the letter.
+    void SetRunMode(TRunContext &R);
+    // Mail body start, start line, header lines and the summaries.
+    void WriteRunHeader(TRunContext &R);
+    // The command line's time slot; sets R.Abort when cancelled or invalid.
+    void CheckCmdTimeSlot(TRunContext &R);
+    void ShowRunProgress(TRunContext &R);
+    // BaseDest from the destination text.
+    void ExpandRunDestination(TRunContext &R);
+    // The program before the backup; may set R.Abort and R.ExtProgFailed.
+    void RunProgramBefore(TRunContext &R);
+    void CreateRunShadowCopy(TRunContext &R);
+    // Resets the run counters and shows the total amount.
+    void ShowRunTotal(TRunContext &R);
+    // The encryption password dialog of an unattended start.
+    bool EnterRunCryptPassword(const QString &ATitle, const QString &APrompt, QByteArray &APwd, int AMinLen);
+    // -- begin: further start-up members --
+    // -- end: further start-up members --
+
+    // Destination set-up, cycle folder and certificate question
+    // (RunDestination.cpp, CycleFolder.cpp).
+    // Sets R.DestReady (and, when not ready, exit code 2, the failure
+    // lines and the status text).
+    void SetUpRunDestination(TRunContext &R);
+    // The client's certificate question (answered through the question
+    // service; unattended: No).
+    bool ConfirmFtpCertificate(const TCerticateInfo &ACertInfo);
+    // BaseDir, cycle folder, archive-bit switches, the backup-mode line and
+    // the last full backup time.
+    void SetUpCycleFolder(TRunContext &R);
+    // -- begin: further run-destination members --
+    void SetUpFtpDestination(TRunContext &R);
+    void SetUpLocalDestination(TRunContext &R);
+    // A password question of the FTP set-up; on Cancel the reason goes to
+    // the log and the status text.
+    bool AskFtpPassword(TRunContext &R, const QString &AText, QByteArray &APwd);
+    // Retry/Cancel until the medium of APath can be read; true when it can.
+    bool WaitForMedium(const QString &APath);
+    // The drive of APath for messages (APath itself when it has none yet).
+    static QString DestinationDriveText(const QString &APath);
+    // "BD"/"BW" + step (2 digits, 3 from 100 steps on) + "F"/"D"/"I" for
+    // an alternating schedule.
+    static QString CycleFolderName(const TSchedule &ASched, bool AMFull, bool ABDiff);
+    // "day 3", a weekday name, "2. Tuesday" or "week 4".
+    static QString CycleStepText(const TSchedule &ASched);
+    // Archive-bit options and clearing for the command line's mode 1..3.
+    void ApplySpecialMode(int ASpecMode);
+    // The same for a full, differential or incremental step of a cycle.
+    void ApplyCycleStep(bool AMFull, bool ABDiff);
+    // The second backup-mode line (selection by archive bit); may be empty.
+    QString ArchiveBitLine() const;
+    // -- end: further run-destination members --
+
+    // Source entry loop and zip archives of methods 4 and 5
+    // (RunSources.cpp, RunZip.cpp).
+    // The loop over SelectedDirBox, then the error summary.
+    void BackupSourceEntries(TRunContext &R);
+    // The synchronisation step of an FTP destination for the current entry
+    // (ASource: its directory; ADest: the displayed destination).
+    bool SynchronizeFtp(TExtensionList &AList, const QString &ASource, const QString &ADest);
+    // Completion of the method 4 archive after the loop.
+    void FinishRunArchive(TRunContext &R);
+    // -- begin: further source-loop members --
+    // The run was cancelled, or stopped by a full volume or a lost link.
+    bool RunCancelled() const { return BuStatus != TBuStatus::bsOK; }
+    // The archive of the current entry (methods 4 and 5, RunZip.cpp):
+    // names, writer and progress. APath: the resolved source (P), ADrive its
+    // drive (V), ARelPath P below the drive (R). False when the writer
+    // could not be created (the source loop ends).
+    bool SetUpEntryArchive(TRunContext &R, const QString &APath, const QString &ADrive, const QString &ARelPath);
+    // Name of the method 5 archive of an entry.
+    QString EntryArchiveName(const QString &ADrive, const QString &ARelPath) const;
+    // Writes, verifies and puts in place (or uploads) the entry's method 5
+    // archive; commits the entry's copies only when it is in place.
+    void CompleteEntryArchive(TRunContext &R);
+    // Forgets the queued archive-bit resets and source deletions: what they
+    // wait for never reached the destination.
+    void DropEntryCommits();
+    // -- end: further source-loop members --
+
+    // Run completion (RunCompletion.cpp).
+    // Time-stamp file, snapshot document and an empty destination.
+    void FinishRunDestination(TRunContext &R);
+    // From the end of the work to the result (R.Result).
+    void CompleteRun(TRunContext &R);
+    // -- begin: further completion members --
+    // -- end: further completion members --
+
+    // Task setting checks (SettingChecks.cpp).
+    bool CheckBeforeSave(const QString &AQuestion);
+    bool CheckTaskSettings();
+    bool ConfirmDestructiveOptions(QPoint APos, const QString &AText);
+    bool CheckSourcesForDestMode(const QString &APath, const QString &AVolName, int AExcept);
+    bool HasDuplicateLastDirNames() const;
+    bool DestinationIsSourceRoot() const;
+    int IndexOfNestedSource(const QString &APath, bool BothWays, int AExcept) const;
+    int IndexOfOverlappingSource(const QString &APath, int AExcept) const
+    {
+        return IndexOfNestedSource(APath, true, AExcept);
+    }
+    // -- begin: further setting-check members --
+    // The group box "File processing": the setting checks show their boxes
+    // at its top-left corner, which a view stores in gbProcessPos (screen
+    // coordinates); kDefaultPos centres them.
+    TControlState gbProcess;
+    QPoint gbProcessPos{-1, -1};
+    // The FTP settings dialog for a backup task on its first page; true on
+    // OK with FtpPar changed. A view sets it; without one the question is
+    // answered as unattended (cancelled).
+    std::function<bool(TFtpParams &AFtpPar)> OnEditFtpSettings;
+    // -- end: further setting-check members --
 
 private:
     std::unique_ptr<TLogWriter> fProt;

@@ -5,6 +5,7 @@
 #include "core/NumberUtils.h"
 #include "core/PathUtils.h"
 #include "core/XlFileUtils.h"
+#include "engine/ArchiveFiles.h"
 
 #include <cmath>
 
@@ -22,11 +23,37 @@ void TBackupForm::RotateArchiveCopies(const QString &AArchive)
             return;
     }
     location = WithTrailingDelimiter(location);
+    // A split archive is one copy: its segments (".z01", ...) go with its
+    // ".zip" part, or the copy would be broken and old segments would sit
+    // beside the new archive.
+    const auto segmentCount = [](const QString &AName) {
+        try {
+            return GetZipSegmentCount(AName);
+        } catch (const std::exception &) {
+            return 0; // unreadable: only its ".zip" part is known
+        }
+    };
     // A copy that cannot be deleted is an error of the run like a failed
     // rename.
-    const auto deleteCopy = [this](const QString &AName) {
+    const auto deleteCopy = [&](const QString &AName) {
+        const int count = segmentCount(AName);
+        for (int i = 0; i < count; ++i) {
+            if (!FileDelete(ZipSegmentName(AName, i))) {
+                ++ErrorCnt;
+                return; // the ".zip" part stays, so the set stays whole
+            }
+        }
         if (!FileDelete(AName))
             ++ErrorCnt;
+    };
+    // Segments first: a failure leaves the ".zip" part, and so the set,
+    // under its old name.
+    const auto renameCopy = [&](const QString &AOld, const QString &ANew) {
+        const int count = segmentCount(AOld);
+        for (int i = 0; i < count; ++i)
+            if (FileRename(ZipSegmentName(AOld, i), ZipSegmentName(ANew, i), ErrorCnt, WarningCnt) > 0)
+                return;
+        FileRename(AOld, ANew, ErrorCnt, WarningCnt);
     };
     // Archive copies keep the suffix as stored: no placeholder is expanded.
     const QString suffix = QLatin1Char('.') + BakSec.FileSuffix;
@@ -49,7 +76,7 @@ void TBackupForm::RotateArchiveCopies(const QString &AArchive)
             if (XlFileExists(newer, false))
                 deleteCopy(newer);
             if (!XlFileExists(newer, false))
-                FileRename(older, newer, ErrorCnt, WarningCnt);
+                renameCopy(older, newer);
         }
         // Copies beyond a lowered MaxHist.
         for (int n = BakSec.MaxHist + 1; n <= 99; ++n) {
@@ -66,7 +93,7 @@ void TBackupForm::RotateArchiveCopies(const QString &AArchive)
     if (XlFileExists(target, false))
         deleteCopy(target);
     if (!XlFileExists(target, false))
-        FileRename(AArchive, target, ErrorCnt, WarningCnt);
+        renameCopy(AArchive, target);
 }
 
 } // namespace vl

@@ -46,15 +46,6 @@ const QString kEight = QStringLiteral("        ");
 const QString kArrow = QStringLiteral("     -> ");
 const QString kGroup = QStringLiteral("S");
 
-QString DeletedText(int ACount)
-{
-    if (ACount == 0)
-        return Tr("No files deleted");
-    if (ACount == 1)
-        return Tr("1 file deleted");
-    return GuardedFormat(Tr("%u files deleted"), ACount);
-}
-
 // Root + sub with a trailing delimiter; sub is "" or "a/b".
 QString SubPath(const QString &ARoot, const QString &ASub)
 {
@@ -234,7 +225,7 @@ bool TSyncRun::RemoveFile(const QString &C, const QString &ASubDir, const QStrin
             return RenameFailed(Tr("File"), df, target, code, QString());
         ++DelCount;
         ARemovedFromC = sec.DirMode != TSecDirMode::sdNone && sec.DirMode != TSecDirMode::sdSubDir;
-        progress.WriteStatus(2, DeletedText(DelCount));
+        progress.WriteStatus(2, TBackupForm::DeletedFilesText(DelCount));
         F.WriteToLog(2, LogIndentText(F.CurrentLogMode())
                             + GuardedFormat(Tr("%s was renamed: \"%s\" to \"%s\""), Tr("File"), Rel(df), Rel(target)));
         return true;
@@ -289,7 +280,7 @@ bool TSyncRun::RemoveFile(const QString &C, const QString &ASubDir, const QStrin
     }
     ARemovedFromC = true;
     ++DelCount;
-    progress.WriteStatus(2, DeletedText(DelCount));
+    progress.WriteStatus(2, TBackupForm::DeletedFilesText(DelCount));
     LogRemoval(GuardedFormat(text, Rel(df)));
     return true;
 }
@@ -346,7 +337,7 @@ bool TSyncRun::StaleDirectory(const QString &C, const QString &ASubDir, const QS
             return RenameFailed(Tr("Directory"), p, target, code, QString());
         Count += files;
         DelCount += files;
-        ProgressWindow().WriteStatus(2, DeletedText(DelCount));
+        ProgressWindow().WriteStatus(2, TBackupForm::DeletedFilesText(DelCount));
         F.WriteToLog(2, LogIndentText(F.CurrentLogMode())
                             + GuardedFormat(Tr("%s was renamed: \"%s\" to \"%s\""), Tr("Directory"), Rel(p), Rel(target))
                             + FileCountText(files, true));
@@ -368,7 +359,7 @@ bool TSyncRun::StaleDirectory(const QString &C, const QString &ASubDir, const QS
         }
         Count += files;
         DelCount += files;
-        ProgressWindow().WriteStatus(2, DeletedText(DelCount));
+        ProgressWindow().WriteStatus(2, TBackupForm::DeletedFilesText(DelCount));
         LogRemoval(GuardedFormat(Tr("Directory was moved to Recycle Bin: \"%s\""), Rel(p)) + FileCountText(files, true));
         return true;
     }
@@ -376,7 +367,7 @@ bool TSyncRun::StaleDirectory(const QString &C, const QString &ASubDir, const QS
     const bool ok = F.DeleteDirectoryTree(p, QString(), removed, false, true, true, kGroup);
     Count += removed;
     DelCount += removed;
-    ProgressWindow().WriteStatus(2, DeletedText(DelCount));
+    ProgressWindow().WriteStatus(2, TBackupForm::DeletedFilesText(DelCount));
     if (!ok) {
         F.WriteErrorToLog(kGroup, GuardedFormat(Tr("Error deleting directory: \"%s\""), p));
         return false;
@@ -721,40 +712,73 @@ bool TBackupForm::SyncLocalDirectory(const QString &ASource, const QString &ADes
     return result;
 }
 
-bool TBackupForm::SynchronizeLocal(TExtensionList &AList, const QString &ASource, const QString &ADest)
+QString TBackupForm::DeletedFilesText(int ACount)
+{
+    return CountText(Tr("No files deleted"), Tr("1 file deleted"), Tr("%u files deleted"), ACount);
+}
+
+bool TBackupForm::SyncSourceAvailable(const QString &ASource)
 {
     const QString title = Tr("Synchronize");
     uint32_t code = 0;
     if (!IsDriveAvailable(ASource) || !XlCheckDirAccess(ASource, code)) {
         if (code == 0)
             code = ERROR_PATH_NOT_FOUND;
-        const QString text = GuardedFormat(DirectoryErrorText(int(code)), ASource);
+        const QString text = title + QStringLiteral(" - ") + GuardedFormat(DirectoryErrorText(int(code)), ASource);
         if (Prompting && !SkipDir)
-            ShowErrorBox(title + QStringLiteral(" - ") + text, 0);
-        AddToMail(MailMode, QStringLiteral("  *** ") + title + QStringLiteral(" - ") + text);
-        WriteErrorToLog(QStringLiteral("S"), title + QStringLiteral(" - ") + text, int(code));
+            ProgressWindow().ShowError(text);
+        AddToMail(MailMode, QStringLiteral("  *** ") + text);
+        WriteErrorToLog(QStringLiteral("S"), text, int(code));
         ++ErrorCnt;
         return false;
     }
+    return true;
+}
+
+void TBackupForm::OpenSyncStep(const QString &ADest)
+{
+    const QString line = QStringLiteral("  ->  ") + Tr("Synchronize") + QStringLiteral(": ") + ADest;
+    AddToMail(MailMode, line);
+    WriteToLog(1, line);
+    IProgressWindow &progress = ProgressWindow();
+    progress.SetSourceType(TSourceSelection::ssDir);
+    progress.SetActionHint(Tr("is being synchronized"));
+    progress.SetStepProgress(0);
+    progress.SetPauseEnabled(false);
+}
+
+bool TBackupForm::EndSyncStep(TExtensionList &AList, int AExamined, int ADeleted, bool AResult)
+{
+    AList.SyncCount = uint32_t(AExamined);
+    SyncDelCount += ADeleted;
+    const auto MailAndLog = [this](const QString &ALine) {
+        AddToMail(MailMode, ALine);
+        WriteToLog(1, ALine);
+    };
+    MailAndLog(QStringLiteral("    => ") + Tr("Status: ") + DeletedFilesText(ADeleted));
+    if (!AResult)
+        MailAndLog(QStringLiteral("  *** ") + Tr("Warning: There were errors during synchronization!"));
+    IProgressWindow &progress = ProgressWindow();
+    progress.SetStepProgress(0);
+    progress.SetPauseEnabled(true);
+    return AResult;
+}
+
+bool TBackupForm::SynchronizeLocal(TExtensionList &AList, const QString &ASource, const QString &ADest)
+{
+    if (!SyncSourceAvailable(ASource))
+        return false;
     // Everything deleted lies inside the destination base, also when the
     // destination path runs through a link.
     if (!BaseDir.isEmpty() && !DirContainsPath(Resolved(BaseDir), Resolved(ADest))) {
-        WriteErrorToLog(QStringLiteral("S"), title + QStringLiteral(" - ")
+        WriteErrorToLog(QStringLiteral("S"), Tr("Synchronize") + QStringLiteral(" - ")
                                                  + GuardedFormat(Tr("Error accessing directory: \"%s\""), ADest),
                         Tr("The destination lies outside the destination base"), QString());
         ++ErrorCnt;
         return false;
     }
-    auto MailAndLog = [this](const QString &ALine) {
-        AddToMail(MailMode, ALine);
-        WriteToLog(1, ALine);
-    };
+    OpenSyncStep(ADest);
     IProgressWindow &progress = ProgressWindow();
-    MailAndLog(QStringLiteral("  ->  ") + title + QStringLiteral(": ") + ADest);
-    progress.SetSourceType(TSourceSelection::ssDir);
-    progress.SetActionHint(Tr("is being synchronized"));
-    progress.SetStepProgress(0);
-    progress.SetPauseEnabled(false);
     if (AList.SyncCount == 0) {
         progress.SetPrompt(Tr("Found: ") + Tr("No files"));
         CountSyncFiles(ASource, ADest, AList, QString());
@@ -765,13 +789,7 @@ bool TBackupForm::SynchronizeLocal(TExtensionList &AList, const QString &ASource
     int examined = 0;
     int deleted = 0;
     const bool result = SyncLocalDirectory(ASource, ADest, AList, examined, deleted, false, false, QString());
-    AList.SyncCount = uint32_t(examined);
-    MailAndLog(QStringLiteral("    => ") + Tr("Status: ") + DeletedText(deleted));
-    if (!result)
-        MailAndLog(QStringLiteral("  *** ") + Tr("Warning: There were errors during synchronization!"));
-    progress.SetStepProgress(0);
-    progress.SetPauseEnabled(true);
-    return result;
+    return EndSyncStep(AList, examined, deleted, result);
 }
 
 } // namespace vl

@@ -6,6 +6,7 @@
 #include "core/Masks.h"
 #include "core/PathUtils.h"
 #include "core/XlFileUtils.h"
+#include "engine/ZipFormat.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -446,4 +447,41 @@ TEST_F(ArchiveRotationTest, CopyThatCannotBeDeletedIsAnErrorOfTheRun)
     EXPECT_EQ(ReadBytes(copy), QByteArray("old"));
     EXPECT_EQ(ReadBytes(dir + S("/set.zip")), QByteArray("cur"));
     EXPECT_TRUE(Log().contains(S("B: Error deleting file: \"") + copy + S("\""))) << Log().toStdString();
+}
+
+namespace {
+
+// A split archive as the zip writer leaves it: segments .z01.. and the
+// .zip part whose end record counts them.
+void WriteSplitArchive(const QString &AZip, const QByteArray &AMark, int ASegments)
+{
+    vl::TZipEndRecord end;
+    end.DiskNumber = uint16_t(ASegments);
+    for (int i = 0; i < ASegments; ++i)
+        WriteBytes(vl::ZipSegmentName(AZip, i), AMark + QByteArray::number(i));
+    WriteBytes(AZip, AMark + vl::EncodeZipEndRecord(end));
+}
+
+} // namespace
+
+TEST_F(ArchiveRotationTest, SplitArchiveIsRotatedWithItsSegments)
+{
+    const QString dir = vl::test::MakeTempDir(QStringLiteral("rot"));
+    const QString zip = dir + S("/set.zip");
+    const QString copy = dir + S("/set.bak.zip");
+    WriteSplitArchive(copy, "older", 3); // an older copy with more segments
+    WriteSplitArchive(zip, "current", 2);
+    Form.BakSec.FileSuffix = S("bak");
+
+    Form.RotateArchiveCopies(zip);
+
+    EXPECT_EQ(Form.ErrorCnt, 0) << Log().toStdString();
+    // The current set is now the copy, whole; nothing of it or of the
+    // older copy is left under the archive's or the copy's names.
+    EXPECT_FALSE(XlFileExists(zip, false));
+    EXPECT_FALSE(XlFileExists(vl::ZipSegmentName(zip, 0), false));
+    EXPECT_EQ(vl::GetZipSegmentCount(copy), 2);
+    EXPECT_EQ(ReadBytes(vl::ZipSegmentName(copy, 0)), QByteArray("current0"));
+    EXPECT_EQ(ReadBytes(vl::ZipSegmentName(copy, 1)), QByteArray("current1"));
+    EXPECT_FALSE(XlFileExists(vl::ZipSegmentName(copy, 2), false));
 }
