@@ -1,5 +1,6 @@
 #include "core/Language.h"
 
+#include "core/CommandLine.h"
 #include "core/Exceptions.h"
 #include "core/IniFile.h"
 #include "core/PathUtils.h"
@@ -44,18 +45,6 @@ QString FolderPart(const QString &path)
 QString FileNamePart(const QString &path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-// A command-line token starting with "/" is a path rather than an option
-// when it names a task file or an existing file or folder.
-bool IsPathToken(const QString &token)
-{
-    if (!token.startsWith(QLatin1Char('/')))
-        return false;
-    for (const char *ext : {".buj", ".rsj", ".vfj", ".cuj"})
-        if (token.endsWith(QLatin1String(ext), Qt::CaseInsensitive))
-            return true;
-    return PathExists(token, true);
 }
 
 // Replaces every "%NAME%" by the variable's value (empty when not set); a
@@ -200,7 +189,7 @@ TLangCodeString SelectLanguage(const QStringList &Args)
     QString iniArg;
     bool portable = false;
     for (const QString &token : Args) {
-        if (token.isEmpty() || (token[0] != QLatin1Char('/') && token[0] != QLatin1Char('-')) || IsPathToken(token))
+        if (token.isEmpty() || !IsSwitchArgument(token))
             continue;
         const QString arg = token.mid(1);
         QString value = arg;
