@@ -2,12 +2,8 @@
 // file (security copy, deletion, an old copy the server will not let go),
 // replacing a split zip archive as a whole set, and synchronisation of an
 // include list in mode 3.
-#include "backup/BackupForm.h"
-#include "common/TestUtils.h"
-#include "core/Settings.h"
 #include "core/XlFileUtils.h"
-#include "engine/FtpUtils.h"
-#include "ftp/FtpPeers.h"
+#include "ftp/FtpFormFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,37 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace vl::test {
 namespace {
-
-// A form with a verbose log, connected to APeer's login directory.
-struct TFtpForm {
-    TBackupForm Form;
-    QString LogName;
-
-    bool Connect(const TFtpPeer &APeer)
-    {
-        VlSettings.OtherSettings.MaxWaitTime = 0;
-        LogName = MakeTempDir(u"log"_s) + u"/run.log"_s;
-        if (Form.OpenLogFile(0x83, LogName, false) != 0)
-            return false;
-        TFtpParams p;
-        p.Host = APeer.Host;
-        p.Port = APeer.Port;
-        p.Username = APeer.User;
-        p.ConnTimeout = 5000;
-        p.ResponseTimeOut = 10000;
-        p.CaseMode = TTextChange::tcNone;
-        Form.FTP = std::make_shared<TExtFtp>();
-        Form.FTP->SetParams(p);
-        Form.FTP->Password = APeer.Password;
-        return Form.FTP->DoConnect(1, false) && Form.FTP->SetRemoteDir(QString());
-    }
-    ~TFtpForm() { Form.CloseLogFile(false); }
-    QString Log()
-    {
-        Form.FlushLogFile(1);
-        return QString::fromUtf8(ReadBytes(LogName));
-    }
-};
 
 QStringList Listing(const QString &ADir)
 {

@@ -2,12 +2,9 @@
 // remote folder with the synchronisation after the backup, and a method 5
 // archive built locally and uploaded.
 #include "backup/RunContext.h"
-#include "common/TestUtils.h"
 #include "core/Drives.h"
 #include "core/PathUtils.h"
-#include "core/Settings.h"
-#include "engine/FtpUtils.h"
-#include "ftp/FtpPeers.h"
+#include "ftp/FtpFormFixture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,28 +16,12 @@ using namespace Qt::StringLiterals;
 namespace vl::test {
 namespace {
 
-struct TFtpRun {
-    TBackupForm Form;
+struct TFtpRun : TFtpForm {
     TBackupForm::TRunContext R;
-    QString LogName;
 
     bool Connect(const TFtpPeer &APeer)
     {
-        VlSettings.OtherSettings.MaxWaitTime = 0;
-        LogName = MakeTempDir(u"log"_s) + u"/run.log"_s;
-        if (Form.OpenLogFile(0x83, LogName, false) != 0)
-            return false;
-        TFtpParams p;
-        p.Host = APeer.Host;
-        p.Port = APeer.Port;
-        p.Username = APeer.User;
-        p.ConnTimeout = 5000;
-        p.ResponseTimeOut = 10000;
-        p.CaseMode = TTextChange::tcNone;
-        Form.FTP = std::make_shared<TExtFtp>();
-        Form.FTP->SetParams(p);
-        Form.FTP->Password = APeer.Password;
-        if (!Form.FTP->DoConnect(1, false) || !Form.FTP->SetRemoteDir(QString()))
+        if (!TFtpForm::Connect(APeer))
             return false;
         Form.BuFtp = true;
         Form.BaseDir = u"ftp://dest"_s;
@@ -56,12 +37,7 @@ struct TFtpRun {
         list.SPath = APath;
         Form.SelectedDirBox.Add(APath, std::move(list));
     }
-    ~TFtpRun() { Form.CloseLogFile(false); }
-    std::string Log()
-    {
-        Form.FlushLogFile(1);
-        return ReadBytes(LogName).toStdString();
-    }
+    std::string LogText() { return Log().toStdString(); }
 };
 
 TEST(RunSourcesFtp, EntryFolderIsWrittenThenSynchronised)
@@ -81,11 +57,11 @@ TEST(RunSourcesFtp, EntryFolderIsWrittenThenSynchronised)
     f.Form.SyncBefore = false;
     f.R.SyncOnly = true;
     f.Form.BackupSourceEntries(f.R);
-    EXPECT_EQ(ReadBytes(peer->Root + u"/Docs/a.txt"_s), "aaaa") << f.Log();
-    EXPECT_FALSE(QFileInfo::exists(peer->Root + u"/Docs/orphan.txt"_s)) << f.Log();
+    EXPECT_EQ(ReadBytes(peer->Root + u"/Docs/a.txt"_s), "aaaa") << f.LogText();
+    EXPECT_FALSE(QFileInfo::exists(peer->Root + u"/Docs/orphan.txt"_s)) << f.LogText();
     EXPECT_EQ(f.Form.SyncDelCount, 1);
     EXPECT_FALSE(f.R.SyncErrors);
-    EXPECT_EQ(f.R.Count.ErrorCount, 0) << f.Log();
+    EXPECT_EQ(f.R.Count.ErrorCount, 0) << f.LogText();
     // Back in the base folder for the next entry.
     EXPECT_EQ(f.Form.FTP->CurrentDir(), f.R.FtpBaseDir);
 }
@@ -104,8 +80,8 @@ TEST(RunSourcesFtp, Method5ArchiveIsUploadedAndTheLocalCopyGoes)
     f.Form.ZipNameEdit.SetText(u"<root directory>"_s);
     WorkTempDir = MakeTempDir(u"work"_s);
     f.Form.BackupSourceEntries(f.R);
-    EXPECT_EQ(f.R.Count.ErrorCount, 0) << f.Log();
-    EXPECT_TRUE(ReadBytes(peer->Root + u"/Documents.zip"_s).startsWith("PK")) << f.Log();
+    EXPECT_EQ(f.R.Count.ErrorCount, 0) << f.LogText();
+    EXPECT_TRUE(ReadBytes(peer->Root + u"/Documents.zip"_s).startsWith("PK")) << f.LogText();
     EXPECT_FALSE(QFileInfo::exists(WorkTempDir + u"/VlTemp.zip"_s));
 }
 
@@ -129,10 +105,10 @@ TEST(RunSourcesFtp, FullBackupDoesNotClearWhatAnEarlierEntryUploaded)
     f.Form.DestMode = 2;
     f.Form.ClearDest = true;
     f.Form.BackupSourceEntries(f.R);
-    EXPECT_FALSE(QFileInfo::exists(peer->Root + u"/dest/stale.txt"_s)) << f.Log();
-    EXPECT_EQ(ReadBytes(peer->Root + u"/dest/a.txt"_s), "aaaa") << f.Log();
+    EXPECT_FALSE(QFileInfo::exists(peer->Root + u"/dest/stale.txt"_s)) << f.LogText();
+    EXPECT_EQ(ReadBytes(peer->Root + u"/dest/a.txt"_s), "aaaa") << f.LogText();
     EXPECT_EQ(ReadBytes(peer->Root + u"/dest/b.txt"_s), "bbbb");
-    EXPECT_NE(f.Log().find("Overlapping directory was not deleted"), std::string::npos);
+    EXPECT_NE(f.LogText().find("Overlapping directory was not deleted"), std::string::npos);
 }
 
 } // namespace
