@@ -1012,6 +1012,9 @@ public:
     // Forgets the queued archive-bit resets and source deletions: what they
     // wait for never reached the destination.
     void DropEntryCommits();
+    // Reopens the FTP connection into ADir for an archive upload; false,
+    // with the "Connection to FTP server failed" lines, when it fails.
+    bool ReconnectForUpload(const QString &ADir);
     // -- end: further source-loop members --
 
     // Run completion (RunCompletion.cpp).

@@ -193,20 +193,12 @@ void TBackupForm::CompleteEntryArchive(TRunContext &R)
         DropEntryCommits();
         return;
     }
-    if (FTP && !FTP->ReConnect(R.EntryFtpDir, true, false))
-        WriteErrorToLog(1, kGroup, Tr("FTP connection lost!"), FTP->GetIndyError(), QString());
-    if (!FTP || !FTP->Connected()) {
-        const QString text = Tr("Connection to FTP server failed");
-        pw.SetPrompt(text);
-        AddToMail(MailMode, QStringLiteral("  *** ") + text);
-        WriteToLog(1, QStringLiteral("  *** ") + text);
+    if (!ReconnectForUpload(R.EntryFtpDir)) {
         ++R.Count.ErrorCount;
         DeleteZipArchive(R.ZipTempPath, segs);
         DropEntryCommits();
         return;
     }
-    pw.SetSourceType(TSourceSelection::ssTempZip);
-    pw.SetPrompt(QString());
     int upSegs = 0;
     int64_t size = 0;
     const int E = CopyToFtp(R.ZipTempPath, R.EntryFtpDir, R.ZipArchiveName, upSegs, size, true);
@@ -223,6 +215,23 @@ void TBackupForm::CompleteEntryArchive(TRunContext &R)
                       + GuardedFormat(Tr("Zip archive \"%s\" was copied to FTP server"), R.ZipArchiveName)
                       + (cbVerify.Checked() ? Tr(" and verified") : QString()) + SegmentInfoText(upSegs, size));
     CommitEntryCopies(R.Count.ErrorCount);
+}
+
+bool TBackupForm::ReconnectForUpload(const QString &ADir)
+{
+    IProgressWindow &pw = ProgressWindow();
+    if (FTP && !FTP->ReConnect(ADir, true, false))
+        WriteErrorToLog(1, kGroup, Tr("FTP connection lost!"), FTP->GetIndyError(), QString());
+    if (FTP && FTP->Connected()) {
+        pw.SetSourceType(TSourceSelection::ssTempZip);
+        pw.SetPrompt(QString());
+        return true;
+    }
+    const QString text = Tr("Connection to FTP server failed");
+    pw.SetPrompt(text);
+    AddToMail(MailMode, QStringLiteral("  *** ") + text);
+    WriteToLog(1, QStringLiteral("  *** ") + text);
+    return false;
 }
 
 void TBackupForm::FinishRunArchive(TRunContext &R)
@@ -302,20 +311,14 @@ void TBackupForm::FinishRunArchive(TRunContext &R)
     }
 
     if (BuFtp) {
-        if (FTP && !FTP->ReConnect(R.FtpBaseDir, true, false))
-            WriteErrorToLog(1, kGroup, Tr("FTP connection lost!"), FTP->GetIndyError(), QString());
-        if (!FTP || !FTP->Connected()) {
+        if (!ReconnectForUpload(R.FtpBaseDir)) {
             status = Tr("Connection to FTP server failed");
             if (R.StatusText.isEmpty())
                 R.StatusText = status;
-            AddToMail(MailMode, QStringLiteral("  *** ") + status);
-            WriteToLog(1, QStringLiteral("  *** ") + status);
             DeleteZipArchive(R.ZipTempPath, segs);
             DropEntryCommits();
             return;
         }
-        pw.SetSourceType(TSourceSelection::ssTempZip);
-        pw.SetPrompt(QString());
         int upSegs = 0;
         int64_t size = 0;
         const int E = CopyToFtp(R.ZipTempPath, R.FtpBaseDir, R.ZipArchiveName, upSegs, size, false);
