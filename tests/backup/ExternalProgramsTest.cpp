@@ -2,6 +2,7 @@
 #include "backup/ExternalPrograms.h"
 
 #include "FormLogFixture.h"
+#include "common/MessageRecorder.h"
 #include "common/TestUtils.h"
 #include "core/MessageService.h"
 #include "core/PasswordService.h"
@@ -48,30 +49,6 @@ public:
     }
     bool AskNewPassword(QPoint, const QString &, QString &, bool, bool, int32_t) override { return false; }
     bool AskCryptPassword(const QString &, const QString &, QString &, int32_t) override { return false; }
-};
-
-// Keeps the boxes shown; questions get Answer.
-class TRecordingMessages : public IMessageService {
-public:
-    TRecordingMessages() { SetMessageService(this); }
-    ~TRecordingMessages() override { SetMessageService(nullptr); }
-
-    QStringList Shown;
-    TModalResult Answer = mrNo;
-
-    TModalResult ShowMessageForm(QPoint, const QString &AHint, int32_t, TMsgDialogType, TMsgDlgBtn,
-                                 TDefaultMonitor) override
-    {
-        Shown << AHint;
-        return Answer;
-    }
-    TModalResult PositionedMessageDlg(const QString &, const QString &AMsg, TMsgDlgType, TMsgDlgButtons, TMsgDlgBtn,
-                                      QPoint, int32_t, TDefaultMonitor) override
-    {
-        Shown << AMsg;
-        return Answer;
-    }
-    void ShowTextWindow(const QString &, const QString &, int32_t) override {}
 };
 
 class ExternalProgramsTest : public vl::test::FormLogTest {
@@ -226,13 +203,14 @@ TEST_F(ExternalProgramsTest, TimeOutFailsUnlessIgnoredOrContinued)
     EXPECT_EQ(r.Code, 258);
 
     // Prompting: the user's answer decides.
-    TRecordingMessages boxes;
+    vl::test::TMessageRecorder boxes;
+    boxes.Answer = mrNo;
     for (TModalResult answer : {mrYes, mrNo}) {
         boxes.Answer = answer;
         r = Run(QStringLiteral("slow.sh"), kWaitRun | 1, 5, -1, TInteraction::iaPrompt);
         EXPECT_EQ(r.State, answer == mrYes ? TExtProgState::epDone : TExtProgState::epFailed);
-        ASSERT_FALSE(boxes.Shown.isEmpty());
-        EXPECT_TRUE(boxes.Shown.last().endsWith(QStringLiteral("\r\nContinue backup?")));
+        ASSERT_FALSE(boxes.Texts.isEmpty());
+        EXPECT_TRUE(boxes.Texts.last().endsWith(QStringLiteral("\r\nContinue backup?")));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
@@ -284,7 +262,8 @@ TEST_F(ExternalProgramsTest, PasswordReachesTheProgramButNoShownText)
     TFixedPassword pwd;
     // Characters the shell would read: each place must pass them on as typed.
     pwd.Password = QStringLiteral("s3 $HOME `id` \"q\" 'a' \\ %date%");
-    TRecordingMessages boxes;
+    vl::test::TMessageRecorder boxes;
+    boxes.Answer = mrNo;
     const TExtProgResult r = Run(QStringLiteral("args.sh %password% \"<%password%>\" 'x%password%'"), kWaitRun, 5,
                                  -1, TInteraction::iaPrompt);
     EXPECT_EQ(r.State, TExtProgState::epErrorLevel);
@@ -295,8 +274,8 @@ TEST_F(ExternalProgramsTest, PasswordReachesTheProgramButNoShownText)
     ASSERT_EQ(pwd.Questions.size(), 1);
     EXPECT_EQ(pwd.Questions[0], QStringLiteral("External program before backup|Executing the external program:\r\n")
                                     + shown + QStringLiteral("\r\nrequires a password!"));
-    ASSERT_EQ(boxes.Shown.size(), 1);
-    EXPECT_EQ(boxes.Shown[0],
+    ASSERT_EQ(boxes.Texts.size(), 1);
+    EXPECT_EQ(boxes.Texts[0],
               QStringLiteral("Error executing:\r\n") + shown + QStringLiteral("\r\nReturned errorlevel = 9"));
     const QString log = Log();
     EXPECT_TRUE(log.contains(QStringLiteral("  ### Error executing: ") + shown + QStringLiteral(" -> Returned")))
@@ -334,13 +313,14 @@ TEST_F(ExternalProgramsTest, ProgramWritesIntoTheReleasedLog)
 
 TEST_F(ExternalProgramsTest, MissingProgramIsNotFound)
 {
-    TRecordingMessages boxes;
+    vl::test::TMessageRecorder boxes;
+    boxes.Answer = mrNo;
     for (const QString &command : {QStringLiteral("/nonexistent/prog -x"), QStringLiteral("missing.sh"),
                                    QStringLiteral("velkor-no-such-command arg")}) {
         const TExtProgResult r = Run(command, kWaitRun, 5, -1, TInteraction::iaErrorPrompt);
         EXPECT_EQ(r.State, TExtProgState::epNotFound) << command.toStdString();
         EXPECT_TRUE(Log().contains(QStringLiteral("  ### External program not found: ") + command));
-        EXPECT_EQ(boxes.Shown.last(), QStringLiteral("External program not found:\r\n") + command);
+        EXPECT_EQ(boxes.Texts.last(), QStringLiteral("External program not found:\r\n") + command);
     }
 }
 
