@@ -31,13 +31,6 @@ TDateTime TimeOf(TDateTime T)
     return T - std::floor(T);
 }
 
-// 1 = Monday .. 7 = Sunday; day 0 (1899-12-30) was a Saturday.
-int IsoWeekday(TDateTime T)
-{
-    const int64_t d = int64_t(std::floor(T));
-    return int(((d + 5) % 7 + 7) % 7) + 1;
-}
-
 TDateTime MondayOfWeek(TDateTime T)
 {
     return DateOf(T) - (IsoWeekday(T) - 1);

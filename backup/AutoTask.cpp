@@ -45,13 +45,6 @@ TDateTime FromStamp(int64_t ADate, int64_t AMs)
     return TDateTime(ADate - kDateDelta) + double(AMs) / kMSecsPerDay;
 }
 
-// 1 = Monday .. 7 = Sunday; day 0 (1899-12-30) was a Saturday.
-int IsoWeekday(TDateTime T)
-{
-    const int64_t d = int64_t(std::floor(T));
-    return int(((d + 5) % 7 + 7) % 7) + 1;
-}
-
 TDateTime Today()
 {
     return std::floor(Now());

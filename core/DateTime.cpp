@@ -138,6 +138,13 @@ TDateTime FromQDateTime(const QDateTime &dt)
 
 } // namespace
 
+int IsoWeekday(TDateTime value)
+{
+    // The day as DecodeDateTime reads it (before day 0 the time of day
+    // counts forward from the date), Sunday 1 .. Saturday 7.
+    return (DecodeDateTime(value).DayOfWeek + 5) % 7 + 1;
+}
+
 TDateTime Now()
 {
     return FromQDateTime(QDateTime::currentDateTime());

@@ -46,6 +46,9 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 // not finite or lies beyond about a billion years gives all parts 0.
 TDateParts DecodeDateTime(TDateTime value);
 
+// The ISO weekday of a date: 1 = Monday .. 7 = Sunday.
+int IsoWeekday(TDateTime value);
+
 // The current local date and time; and in UTC.
 TDateTime Now();
 TDateTime NowUtc();

@@ -43,6 +43,11 @@ TEST_F(DateTimeTest, CalendarEdges)
     const TDateParts q = DecodeDateTime(EncodeDateTime(2106, 2, 7, 6, 28, 15, 999));
     EXPECT_EQ(q.Second * 1000 + q.MSec, 15999);
     EXPECT_EQ(DecodeDateTime(EncodeDate(2024, 3, 10)).DayOfWeek, 1); // a Sunday
+    // ISO weekdays: Monday 1 .. Sunday 7, also before day 0 and late in a day.
+    EXPECT_EQ(IsoWeekday(EncodeDate(2024, 3, 10)), 7);
+    EXPECT_EQ(IsoWeekday(EncodeDate(2024, 3, 11) + 0.99), 1);
+    EXPECT_EQ(IsoWeekday(0), 6);  // 1899-12-30, a Saturday
+    EXPECT_EQ(IsoWeekday(-1.25), 5); // 1899-12-29 06:00, a Friday
 }
 
 TEST_F(DateTimeTest, FormatPatterns)
