@@ -331,10 +331,7 @@ void TMainCommandLine::ParseArgument(const QString &Arg)
             CmdTasks += QLatin1Char(',');
         // Quotes inside are doubled, so SplitNextQuotedToken gives the name
         // back as it was.
-        if (Arg.contains(QLatin1Char(' ')) || Arg.contains(QLatin1Char(',')) || Arg.contains(QLatin1Char('"')))
-            CmdTasks += QLatin1Char('"') + QString(Arg).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + QLatin1Char('"');
-        else
-            CmdTasks += Arg;
+        CmdTasks += QuoteIfContainsChar(Arg, QStringLiteral(" ,\""));
         return;
     }
     QString value;

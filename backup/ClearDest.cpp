@@ -23,15 +23,6 @@ namespace {
 
 const QString kArrow = QStringLiteral("     -> ");
 
-QString DeletedCountText(int ACount)
-{
-    if (ACount == 0)
-        return Tr("No files deleted");
-    if (ACount == 1)
-        return Tr("1 file deleted");
-    return GuardedFormat(Tr("%u files deleted"), ACount);
-}
-
 } // namespace
 
 bool TBackupForm::ClearDirectory(const QString &ABase, const QString &ASubDir, int &AErrCount, int &ADelCount,
@@ -102,7 +93,7 @@ bool TBackupForm::ClearDirectory(const QString &ABase, const QString &ASubDir, i
         if (err == 0) {
             ++deleted;
             ++ADelCount;
-            progress.WriteStatus(2, DeletedCountText(AStart + ADelCount));
+            progress.WriteStatus(2, DeletedFilesText(AStart + ADelCount));
             if (ATotal > 0)
                 progress.SetStepProgress(int(std::lround(100.0 / ATotal * ADelCount)));
             if (LogIt)

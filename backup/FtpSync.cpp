@@ -28,15 +28,6 @@ namespace {
 const QString kSix = QStringLiteral("      ");
 const QString kSync = QStringLiteral("S");
 
-QString DeletedCountText(int ACount)
-{
-    if (ACount == 0)
-        return Tr("No files deleted");
-    if (ACount == 1)
-        return Tr("1 file deleted");
-    return GuardedFormat(Tr("%u files deleted"), unsigned(ACount));
-}
-
 bool IsSourceDir(const QString &APath)
 {
     return QFileInfo(APath).isDir();
@@ -271,7 +262,7 @@ bool TBackupForm::SyncFtpDirectory(const QString &ASource, const QString &ADest,
                 if (ready && FTP->RenameFile(f, target, true)) {
                     ++removed;
                     ++ADelCount;
-                    progress.WriteStatus(2, DeletedCountText(ADelCount));
+                    progress.WriteStatus(2, DeletedFilesText(ADelCount));
                     WriteToLog(2, LogIndentText(CurrentLogMode()) +
                                       GuardedFormat(Tr("%s was renamed: \"%s\" to \"%s\""), Tr("File"), rp + f,
                                                     rp + target));
@@ -284,7 +275,7 @@ bool TBackupForm::SyncFtpDirectory(const QString &ASource, const QString &ADest,
             } else if (FTP->DeleteFile(f, true)) {
                 ++removed;
                 ++ADelCount;
-                progress.WriteStatus(2, DeletedCountText(ADelCount));
+                progress.WriteStatus(2, DeletedFilesText(ADelCount));
                 WriteToLog(2, LogIndentText(CurrentLogMode()) + GuardedFormat(Tr("File was deleted: \"%s\""), rp + f));
             } else {
                 WriteErrorToLog(kSync, GuardedFormat(Tr("Error deleting file: \"%s\""), rp + f),

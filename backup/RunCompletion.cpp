@@ -297,7 +297,6 @@ void TBackupForm::CompleteRun(TRunContext &R)
         }
         S = R.StatusText;
     }
-    R.CopiedText = T;
 
     // ---- Network share of the task's account ----
     QString share, user;
@@ -368,7 +367,6 @@ void TBackupForm::CompleteRun(TRunContext &R)
 
     if (R.ExtProgFailed)
         S += QStringLiteral(" (") + Tr("External program failed") + QLatin1Char(')');
-    R.RunStatus = S;
 
     try {
         SendMail(MailMode, MailData, StartTime, EndTime, LoadedTaskName, Tr("Backup on "), mailText, head + S,

@@ -21,7 +21,6 @@ struct TBackupForm::TRunContext {
     TInteraction IaMode = TInteraction::iaPrompt;
     TAutoTask *AutoTask = nullptr;     // entry Nr - 1 when Nr > 0
     QString Description;               // run description (+ mode letter once set)
-    bool Configured = false;           // destination text and a source entry
     bool LockTaken = false;            // Velkor.lock created by this run
     int AutoClose = 0;                 // wait argument of the progress window
     bool MayAsk = false;               // prompting, or iaQuietError
@@ -81,8 +80,6 @@ struct TBackupForm::TRunContext {
     int State = 0;                          // exit-code-like state of the finished run
     TModalResult SubAction = prNoAction;    // subsequent action (progress window code)
     TBuResult Result = TBuResult::brError;  // intermediate result, then the final one
-    QString RunStatus;                      // S of the status lines
-    QString CopiedText;                     // T: "%u of %u files copied (...)"
 
     // -- begin: further context members --
     // -- end: further context members --

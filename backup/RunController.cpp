@@ -141,7 +141,7 @@ void TBackupForm::RunPhases(TRunContext &R, int &AStep)
     AStep = 3;
     R.Description = RunDescription(R.Nr, R.TaskPath);
     const QString destText = BuFtp ? edtFtp.Text() : BuZiel.Text();
-    R.Configured = !destText.isEmpty() && SelectedDirBox.Count() > 0;
+    const bool configured = !destText.isEmpty() && SelectedDirBox.Count() > 0;
 
     // 4. Run state.
     AStep = 4;
@@ -157,7 +157,7 @@ void TBackupForm::RunPhases(TRunContext &R, int &AStep)
 
     // 5. Not configured: one line, no lock, no mail.
     AStep = 5;
-    if (!R.Configured) {
+    if (!configured) {
         BeginLog(StartTime, R.Description);
         WriteToLog(1, kErrorPrefix + Tr("Invalid task configuration") + QStringLiteral(": ") + R.TaskPath);
         BuMainForm().SetExitCode(6, R.Nr);

@@ -45,12 +45,6 @@ QString EncodingName(TFtpEncoding AEncoding)
     }
 }
 
-// A password question nobody can answer (no display) gets Cancel.
-bool PasswordsUnattended()
-{
-    return dynamic_cast<THeadlessPasswordService *>(&PasswordService()) != nullptr;
-}
-
 } // namespace
 
 bool TBackupForm::ConfirmFtpCertificate(const TCerticateInfo &ACertInfo)
@@ -86,7 +80,7 @@ bool TBackupForm::AskFtpPassword(TRunContext &R, const QString &AText, QByteArra
         return true;
     // Without a display the question had no answer: say so, and the run
     // must not look like one that completed.
-    const QString why = PasswordsUnattended() ? Tr("No FTP password available for an unattended run")
+    const QString why = !PasswordsCanBeAsked() ? Tr("No FTP password available for an unattended run")
                                               : Tr("Canceled by user");
     WriteToLog(1, kError + why);
     if (R.StatusText.isEmpty())

@@ -162,7 +162,7 @@ bool TBackupForm::GetRunPassword(TRunContext &R)
                                         ActPwd, minLen);
         // Nobody can type the password: the log says why the run ends
         // (the controller adds "Canceled by user").
-        if (!entered && dynamic_cast<THeadlessPasswordService *>(&PasswordService()))
+        if (!entered && !PasswordsCanBeAsked())
             WriteToLog(1, kErrorMarker + Tr("No encryption password available for an unattended run"));
     }
     if (!entered) {

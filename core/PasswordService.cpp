@@ -44,6 +44,11 @@ bool THeadlessPasswordService::AskCryptPassword(const QString &Title, const QStr
     return false;
 }
 
+bool PasswordsCanBeAsked()
+{
+    return dynamic_cast<THeadlessPasswordService *>(&PasswordService()) == nullptr;
+}
+
 IPasswordService &PasswordService()
 {
     IPasswordService *service = gService.load();

@@ -54,6 +54,9 @@ public:
 // caller keeps ownership; nullptr restores the headless service.
 IPasswordService &PasswordService();
 void SetPasswordService(IPasswordService *AService);
+// False while the headless service answers (nobody can type a password):
+// unattended runs then say why they end.
+bool PasswordsCanBeAsked();
 
 // 8-bit passwords: Windows-1252 when the text fits that code page, else
 // UTF-8; AnsiToPassword is the exact inverse.
