@@ -56,13 +56,6 @@ QString FileNameOf(const QString &APath)
     return APath.mid(APath.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-bool CopiesPermissionsFrom(TFileSystem AType)
-{
-    // Linux sources keep mode bits and ACLs as well.
-    return AType == TFileSystem::fsNtfs || AType == TFileSystem::fsLtfs || AType == TFileSystem::fsRemote
-           || AType == TFileSystem::fsReFS || AType == TFileSystem::fsBTRFS || AType == TFileSystem::fsExt4;
-}
-
 } // namespace
 
 // ---- Security copies ----
@@ -560,7 +553,7 @@ int TBackupForm::CompleteLocalCopy()
         }
         if (cbCopySummary.Enabled() && cbCopySummary.Checked())
             G << Tr("Copy document summary"); // nothing to copy on this system
-        if (cbCopyPerms.Checked() && CopiesPermissionsFrom(SourceType)) {
+        if (cbCopyPerms.Checked() && KeepsPermissions(SourceType)) {
             const uint32_t code = XlCopyPermissions(cp.RName, E);
             if (code != 0) {
                 result = 512;

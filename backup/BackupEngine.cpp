@@ -617,10 +617,7 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
                     if (code != 0)
                         WriteErrorToLog(6, B, FileErrorMessage(527, X), int(code));
                 }
-                if (cbCopyPerms.Checked()
-                    && (SourceType == TFileSystem::fsNtfs || SourceType == TFileSystem::fsLtfs
-                        || SourceType == TFileSystem::fsRemote || SourceType == TFileSystem::fsReFS
-                        || SourceType == TFileSystem::fsBTRFS || SourceType == TFileSystem::fsExt4)) {
+                if (cbCopyPerms.Checked() && KeepsPermissions(SourceType)) {
                     const uint32_t code = XlCopyPermissions(D, X);
                     if (code != 0)
                         WriteErrorToLog(6, B, FileErrorMessage(531, X), int(code));

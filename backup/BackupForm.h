@@ -320,6 +320,9 @@ public:
     // What a destination file system keeps (see BackupFormOptions.cpp).
     static bool KeepsUserXattrs(TFileSystem AType);
     static bool KeepsPosixPermissions(TFileSystem AType);
+    // Permissions of a source on such a file system are copied ("Copy file
+    // permissions"; Linux sources keep mode bits and ACLs as well).
+    static bool KeepsPermissions(TFileSystem AType);
     // The trash can take files deleted on such a file system ("Use Recycle
     // Bin" of synchronisation; SetSyncMode asks the same).
     static bool RecycleBinAvailable(TFileSystem AType);

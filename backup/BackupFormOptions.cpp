@@ -112,6 +112,21 @@ bool TBackupForm::KeepsPosixPermissions(TFileSystem AType)
     }
 }
 
+bool TBackupForm::KeepsPermissions(TFileSystem AType)
+{
+    switch (AType) {
+    case TFileSystem::fsNtfs:
+    case TFileSystem::fsLtfs:
+    case TFileSystem::fsRemote:
+    case TFileSystem::fsReFS:
+    case TFileSystem::fsBTRFS:
+    case TFileSystem::fsExt4:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool TBackupForm::RecycleBinAvailable(TFileSystem AType)
 {
     switch (AType) {

@@ -41,21 +41,6 @@ QString NoTrailingDelimiter(QString s)
     return s;
 }
 
-bool KeepsPermissions(TFileSystem AType)
-{
-    switch (AType) {
-    case TFileSystem::fsNtfs:
-    case TFileSystem::fsLtfs:
-    case TFileSystem::fsRemote:
-    case TFileSystem::fsReFS:
-    case TFileSystem::fsBTRFS:
-    case TFileSystem::fsExt4:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // A and B lie in each other (either way round), as folders.
 bool Nested(const QString &A, const QString &B)
 {
