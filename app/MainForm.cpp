@@ -1,0 +1,700 @@
+#include "app/MainForm.h"
+
+#include "app/SingleInstance.h"
+#include "backup/BackupForm.h"
+#include "core/Format.h"
+#include "core/Language.h"
+#include "core/LockFile.h"
+#include "core/ProgramTexts.h"
+#include "core/StringUtils.h"
+#include "core/TaskFiles.h"
+#include "core/Translate.h"
+#include "core/MessageService.h"
+#include "core/PathUtils.h"
+#include "core/Placeholders.h"
+#include "core/ProgramEnv.h"
+#include "core/SystemUtils.h"
+#include "engine/Mailer.h"
+#include "platform/System.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <unistd.h>
+
+namespace vl {
+
+namespace {
+
+// Pass phrase of the mail sender's client key, which ships beside the
+// program when it is installed ("velkor.key").
+const QString kMailerKeyPassword = QStringLiteral("Vk.mailer-2024");
+
+} // namespace
+
+TBuMainForm::TBuMainForm(TBackupForm &ABackupForm, TInstanceManager *AInstance)
+    : FBackupForm(ABackupForm), FInstance(AInstance)
+{
+    tmStart.setSingleShot(false);
+    QObject::connect(&tmStart, &QTimer::timeout, &FContext, [this] { tmStartTimer(); });
+    tmSchedule.setInterval(10000);
+    QObject::connect(&tmSchedule, &QTimer::timeout, &FContext, [this] {
+        if (Schedules && Schedules->ScheduleTimerEnabled && !BackupIsRunning)
+            Schedules->TimerTick(Now());
+        UpdateScheduleTimer();
+    });
+}
+
+TBuMainForm::~TBuMainForm()
+{
+    if (FInstance) {
+        FInstance->SetHandOverCallback({});
+        FInstance->SetShowCallback({});
+    }
+}
+
+// ---- Creation ----------------------------------------------------------------------
+
+void TBuMainForm::FormCreate(const QStringList &Args, uint8_t APreScan)
+{
+    FArgs = Args;
+    PreScanFlags = APreScan;
+
+    // Folders and the settings folder; the settings file follows the parse.
+    GetDefaultFolders(AppPfad, DocsDir, ProgPfad);
+    if (DocsDir.isEmpty())
+        DocsDir = ProgramPath;
+    DocumentsDir = DocsDir;
+    SettingsFolder = ChooseSettingsFolder(!AppPfad.isEmpty() && IsOnUsbDrive(ProgramPath), FIniLoc);
+    const QString home = qEnvironmentVariable("HOME");
+    ProfPfad = home.isEmpty() ? ProgramPath : WithTrailingDelimiter(home);
+
+    FIsAdmin = geteuid() == 0;
+    EventLogAvailable = EventSourceExists(QStringLiteral("Velkor"));
+    InitTimeFormats();
+    SetDefaultSettings(VlSettings);
+
+    mMailer = std::make_unique<TmMailer>(ProgramPath, QStringLiteral("velkorroot.pem"), QStringLiteral("velkor.crt"),
+                                         QStringLiteral("velkor.key"), kMailerKeyPassword);
+
+    CurrentUserName = LogonUserName();
+    ProgramTempDir = GetProgramTempDir();
+    LastExpDir = DocsDir;
+    DefTaskDir = DocsDir + QStringLiteral("Velkor/");
+    Settings.DefTaskDir = DefTaskDir;
+
+    Schedules = std::make_unique<TOwnSchedules>(Settings.AutoTasks, FBackupForm);
+    Schedules->LogonTime = SessionLogonTime();
+    Schedules->SaveAutoTaskState = [this](int AIndex) {
+        try {
+            Settings.SaveAutoTaskState(AIndex, ProgExitCode, FBackupForm.BuStatus == TBuStatus::bsOK);
+        } catch (const std::exception &e) {
+            WriteServiceLog(QString::fromLocal8Bit(e.what()));
+        }
+    };
+    Schedules->SaveDefaultTask = [this](const QString &) {
+        try {
+            Settings.SaveDefaultTask();
+        } catch (const std::exception &e) {
+            WriteServiceLog(QString::fromLocal8Bit(e.what()));
+        }
+    };
+    Schedules->EditBackupTask = [this](const QString &AFile, int) {
+        if (OnEditBackupTask)
+            OnEditBackupTask(AFile);
+        else
+            WindowNotAvailable(AFile);
+    };
+    Schedules->ShowAutoBackups = [this](int AIndex) { ShowAutoBackups(AIndex); };
+
+    if (CmdLineValid)
+        Cmd.ParseCommandLine(Args);
+
+    IniName = ChooseIniFileName(SettingsFolder, Cmd.IniName.isEmpty() ? QString() : ExpandFolderPlaceHolders(Cmd.IniName),
+                                FIniLoc);
+    VlSettings.Directories.IniLoc = FIniLoc;
+
+    if ((!Cmd.CmdTasks.isEmpty() || Cmd.VerifyTask || Cmd.CleanTask || Cmd.RestTask || Cmd.ForceTask) && !Cmd.DoEdit)
+        Cmd.NoSplash = true;
+    Dispatch.DownTask = Cmd.LogOffMode != TDownMode::dmNone;
+
+    QString caption;
+    ProgramCaptionWithVersion(QStringLiteral("Velkor"), QStringLiteral("6.3.24"), QString(), ProgVersDate, caption, 3);
+
+    if (FInstance) {
+        FInstance->SetHandOverCallback([this](int Mode, const QString &FileName) { ReceiveTaskFile(Mode, FileName); });
+        FInstance->SetShowCallback([this] {
+            AppMinimized = false;
+            if (OnShowMainWindow)
+                OnShowMainWindow(TMainPage::mpBackup);
+        });
+    }
+
+    WindowServices.FSoundOn = Cmd.SoundOn;
+    WindowServices.FInstance = Cmd.VlInstance;
+    WindowServices.FNoScaling = Cmd.AppTag == 1;
+}
+
+void TBuMainForm::InitProgram()
+{
+    // Folders given on the command line. A settings file named there on
+    // another tree than the settings folder keeps its logs beside it.
+    CmdTaskDir = Cmd.DirName.isEmpty()
+                     ? QString()
+                     : WithTrailingDelimiter(QDir::current().absoluteFilePath(ExpandFolderPlaceHolders(Cmd.DirName)));
+    CmdTempDir = Cmd.TDir.isEmpty() ? QString() : ExpandFolderPlaceHolders(Cmd.TDir);
+    if (!Cmd.LDir.isEmpty())
+        CmdLogDir = ExpandFolderPlaceHolders(Cmd.LDir);
+    else if (FIniLoc == TIniLoc::ilCommand && CommonBasePath(WithTrailingDelimiter(ParentDirectory(IniName)), SettingsFolder).isEmpty())
+        CmdLogDir = WithTrailingDelimiter(ParentDirectory(IniName));
+    TMainCommandLine folders = Cmd;
+    folders.DirName = CmdTaskDir;
+    folders.LDir = CmdLogDir;
+    folders.TDir = CmdTempDir;
+    Settings.ReadFromIni(IniName, folders);
+    SyncScheduleState();
+
+    SetExitCode(0, 0);
+
+    // What the command line tells the backup runs.
+    QString zip = Cmd.AltZip;
+    if (zip.endsWith(QStringLiteral(".zip"), Qt::CaseInsensitive))
+        zip.chop(4);
+    FBackupForm.CmdZip = zip;
+    FBackupForm.CmdTmPeriod = Cmd.tp;
+    FBackupForm.CmdProtMode = Cmd.Pm;
+    if (!Cmd.SubDir.isEmpty())
+        FBackupForm.BuDir = Cmd.SubDir;
+    if (!Cmd.ReplSDrv.isEmpty() && Cmd.ForceTask)
+        FBackupForm.ReplSourceDrv = Cmd.ReplSDrv;
+    if (!Cmd.SDir.isEmpty())
+        FBackupForm.ReplSourceDir = Cmd.SDir;
+    FBackupForm.CmdAltUser = TUserAccount{Cmd.User, Cmd.Pwd};
+    if (Cmd.BuM > 0)
+        FBackupForm.SpecMode = Cmd.BuM;
+    if (Cmd.Wt >= 0)
+        VlSettings.ViewSettings.AutoWaitTime = Cmd.Wt;
+
+    if (VlSettings.StartSettings.NoSplashScreen)
+        Cmd.NoSplash = true;
+
+    tmStart.setInterval(Cmd.StartTask ? 3000 : Headless ? 0 : Cmd.NoSplash ? 500 : 1500);
+    tmStart.start();
+}
+
+int TBuMainForm::FormDestroy()
+{
+    tmStart.stop();
+    tmSchedule.stop();
+    FreeRunTasks(RunTasks);
+    const int code = ProgExitCode;
+    if (Dispatch.DownTask)
+        PerformDownTask(Cmd, Dispatch, LogonSessionCount());
+    return code;
+}
+
+// ---- State kept with the own schedules --------------------------------------------
+
+void TBuMainForm::SyncScheduleState()
+{
+    Schedules->UpdateScheduleFlags();
+    Schedules->LastError = Settings.LastError;
+}
+
+void TBuMainForm::UpdateScheduleTimer()
+{
+    const bool run = FEnded ? false : Schedules && Schedules->ScheduleTimerEnabled;
+    if (run && !tmSchedule.isActive())
+        tmSchedule.start();
+    else if (!run && tmSchedule.isActive())
+        tmSchedule.stop();
+}
+
+TBuResult TBuMainForm::RunAutoTasks(const QString &ATasks, int AKind, TThreadPriority APriority,
+                                    TInteraction AInterAct)
+{
+    Schedules->InterActiveMode = Cmd.InterActiveMode;
+    Schedules->AllowAction = Cmd.AllowAction;
+    Schedules->BuThPr = Cmd.BuThPr;
+    const TBuResult r = Schedules->RunAutoTasks(ATasks, AKind, APriority, AInterAct, Now());
+    Settings.LastError = Schedules->LastError;
+    return r;
+}
+
+// ---- IBuMainForm ----------------------------------------------------------------------
+
+void TBuMainForm::SetExitCode(int AExitCode, int ATaskNr)
+{
+    ProgExitCode = AExitCode;
+    if (Schedules)
+        Schedules->FailedTask = ATaskNr;
+}
+
+TAutoTask *TBuMainForm::AutoTask(int AIndex)
+{
+    return AIndex >= 0 && AIndex < int(Settings.AutoTasks.size()) ? &Settings.AutoTasks[size_t(AIndex)] : nullptr;
+}
+
+void TBuMainForm::AddBackupTask(const QString &AFileName)
+{
+    for (const TTaskListEntry &e : Settings.BackupList)
+        if (!e.Comment && e.Name == AFileName)
+            return;
+    Settings.BackupList.prepend({AFileName, false});
+}
+
+void TBuMainForm::ShowAutoBackups(int AIndex)
+{
+    if (Schedules)
+        Schedules->AutoTaskNr = AIndex;
+}
+
+void TBuMainForm::PerformAction(TBuResult ABr)
+{
+    switch (ABr) {
+    case TBuResult::brShutdown: DoEndProg(TDownMode::dmShutdown); break;
+    case TBuResult::brLogOff: DoEndProg(TDownMode::dmLogOff); break;
+    case TBuResult::brStandby: DoStandby(); break;
+    case TBuResult::brHibernate: DoHibernate(); break;
+    default: break;
+    }
+}
+
+void TBuMainForm::DoEndProg(TDownMode dm)
+{
+    Dispatch.DownTask = true;
+    Cmd.LogOffMode = dm;
+    try {
+        Settings.SaveToIni();
+    } catch (const std::exception &e) {
+        WriteServiceLog(QString::fromLocal8Bit(e.what()));
+    }
+    RunLogoffBackups(Cmd.BuThPr, Cmd.InterActiveMode);
+    EndProgram(false);
+}
+
+void TBuMainForm::DoStandby()
+{
+    Cmd.SuspendMode = TSuspendMode::smStandby;
+    SuspendNow(Cmd);
+}
+
+void TBuMainForm::DoHibernate()
+{
+    Cmd.SuspendMode = TSuspendMode::smHibernate;
+    SuspendNow(Cmd);
+}
+
+TBuResult TBuMainForm::RunLogoffBackups(TThreadPriority APriority, TInteraction AInterAct)
+{
+    const TBuResult r = RunAutoTasks(QString(), kRunAtLogoff, APriority, AInterAct);
+    try {
+        Settings.SaveLastError();
+    } catch (const std::exception &e) {
+        WriteServiceLog(QString::fromLocal8Bit(e.what()));
+    }
+    return r;
+}
+
+// ---- End of the program -------------------------------------------------------------
+
+void TBuMainForm::EndProgram(bool AStandby)
+{
+    GoStandby = AStandby;
+    if (Dispatch.DownTask || !GoStandby) {
+        FEnded = true;
+        UpdateScheduleTimer();
+        if (OnQuit)
+            OnQuit();
+        else
+            QCoreApplication::exit(0);
+        return;
+    }
+    StayInBackground();
+}
+
+void TBuMainForm::StayInBackground()
+{
+    GoStandby = false;
+    AppMinimized = true;
+    // Timed entries run from here while the program waits.
+    Schedules->ScheduleTimerEnabled = Schedules->WaitActive;
+    UpdateScheduleTimer();
+}
+
+// ---- Hand-over ------------------------------------------------------------------------
+
+void TBuMainForm::ReceiveTaskFile(int Mode, const QString &FileName)
+{
+    if (WindowServices.FIdleBackup)
+        return;
+    if (BackupIsRunning) {
+        OpenTaskName = FileName;
+        return;
+    }
+    if (FBackupForm.Visible) {
+        ShowErrorBox(Tr("The editor window is already opened for another task!"), 0);
+        return;
+    }
+    OpenTaskName.clear();
+    if (Mode == kHandOverShowTask) {
+        if (QFileInfo::exists(FileName)) {
+            AddBackupTask(FileName);
+            CurrentTask = FileName;
+        }
+        if (!OnShowMainWindow || !OnShowMainWindow(TMainPage::mpBackup))
+            WindowNotAvailable(FileName);
+        return;
+    }
+    OpenTaskFile(FileName);
+}
+
+void TBuMainForm::OpenTaskFile(const QString &ATaskName)
+{
+    const QString ext = ExtensionOf(ATaskName).toLower();
+    int page = 4;
+    if (ext == QStringLiteral("vfj") || ext == QStringLiteral("rsj") || ext == QStringLiteral("cuj")) {
+        if (!OnOpenToolTask) {
+            WindowNotAvailable(ATaskName);
+            return;
+        }
+        page = OnOpenToolTask(ATaskName);
+    } else {
+        if (!OnEditBackupTask) {
+            WindowNotAvailable(ATaskName);
+            return;
+        }
+        const QString saved = OnEditBackupTask(ATaskName);
+        if (!saved.isEmpty()) {
+            CurrentTask = saved;
+            AddBackupTask(saved);
+        }
+    }
+    if (OnShowMainWindow)
+        OnShowMainWindow(page == 1   ? TMainPage::mpRestore
+                         : page == 2 ? TMainPage::mpVerify
+                         : page == 3 ? TMainPage::mpCleanup
+                                     : TMainPage::mpBackup);
+}
+
+void TBuMainForm::WindowNotAvailable(const QString &AWhat)
+{
+    // The control panel and the task windows come with the program's
+    // windows; until then a start that needs them says so.
+    QString text = Tr("This version of Velkor runs tasks from the command line only: the control panel and the "
+                      "task windows are not available.");
+    if (!AWhat.isEmpty())
+        text = AWhat + QStringLiteral("\r\n") + text;
+    ShowErrorBox(text, 0);
+}
+
+// ---- Dispatcher ---------------------------------------------------------------------------
+
+QString TBuMainForm::CommandLogFile(const QString &AName)
+{
+    if (AName.isEmpty())
+        return QString();
+    QString name = ExpandFolderPlaceHolders(AName);
+    name = AbsolutePath(GetLogFolder(), name);
+    return ForceExtension(name, QStringLiteral("log"), 0);
+}
+
+void TBuMainForm::tmStartTimer()
+{
+    if (Cmd.StartTask && !FAutoDelayDone) {
+        // The first tick of an automatic start only waits for the start
+        // delay of the settings.
+        FAutoDelayDone = true;
+        tmStart.setInterval(std::max(0, VlSettings.StartSettings.StartupDelay) * 1000);
+        return;
+    }
+    // Runs process events; the timer must not dispatch a second time.
+    tmStart.stop();
+    BackupIsRunning = true;
+    Dispatch.IdleOffDispatch = Cmd.LogOffMode == TDownMode::dmIdleOff;
+    DispatchRun();
+    BackupIsRunning = false;
+}
+
+void TBuMainForm::DispatchRun()
+{
+    if (Cmd.ProtTask)
+        ShowCommandLog();
+    else if (Cmd.CleanTask || Cmd.VerifyTask || Cmd.RestTask)
+        RunToolTasks();
+    else if (Cmd.ForceTask || Dispatch.DownTask)
+        RunBackupTasks();
+    else if (Cmd.StartTask)
+        RunAutomaticStart();
+    else
+        RunInteractive();
+}
+
+void TBuMainForm::Finish()
+{
+    if (OpenTaskName.isEmpty()) {
+        EndProgram(false);
+        return;
+    }
+    const QString name = OpenTaskName;
+    OpenTaskName.clear();
+    BackupIsRunning = false;
+    OpenTaskFile(name);
+    if (!OnShowMainWindow)
+        EndProgram(false);
+}
+
+void TBuMainForm::RunToolTasks()
+{
+    if (Cmd.InterActiveMode == TInteraction::iaNone)
+        Cmd.InterActiveMode = TInteraction::iaDelay;
+    const QString kind = Cmd.CleanTask    ? Tr("Cleanup task")
+                         : Cmd.VerifyTask ? Tr("Verify task")
+                                          : Tr("Restore task");
+    LogTaskStartEvent(Cmd.InterActiveMode, Cmd.CmdTasks);
+    // Restore, verify and cleanup tasks come with their own windows and
+    // runs; until then such a start is an invalid configuration, never a
+    // success.
+    SetExitCode(6, 0);
+    const QString line = GuardedFormat(Tr("%s: this task kind is not available"), kind) + QStringLiteral(": ") +
+                         Cmd.CmdTasks;
+    try {
+        FBackupForm.OpenJobErrorLog(0, Cmd.CmdTasks, Cmd.InterActiveMode);
+        FBackupForm.WriteToLog(1, QStringLiteral("  *** ") + line);
+        FBackupForm.CloseLogFile(true);
+    } catch (const std::exception &e) {
+        WriteServiceLog(QString::fromLocal8Bit(e.what()));
+    }
+    if (!IsQuietInteraction(Cmd.InterActiveMode))
+        ShowErrorBox(line, IsPromptInteraction(Cmd.InterActiveMode) ? 0 : VlSettings.ViewSettings.AutoWaitTime);
+    else
+        WriteServiceLog(line);
+    SetAfterRunAction(Cmd, Dispatch, TBuResult::brError);
+    Finish();
+}
+
+void TBuMainForm::ShowCommandLog()
+{
+    QString rest = Cmd.CmdTasks;
+    const QString first = SplitNextQuotedToken(rest, QLatin1Char(','), QLatin1Char('"'));
+    const QString name = CommandLogFile(first);
+    if (!FBackupForm.ShowProt(name, false))
+        ShowErrorBox(GuardedFormat(Tr("File\r\n\"%s\"\r\nnot found!"), name.isEmpty() ? ProgramLogName : name), 0);
+    Finish();
+}
+
+void TBuMainForm::RunBackupTasks()
+{
+    LogTaskStartEvent(Cmd.InterActiveMode, Cmd.CmdTasks);
+    if (Cmd.CmdTasks.isEmpty() && Cmd.SDir.isEmpty())
+        Cmd.CmdTasks = QStringLiteral("#");
+    if (Cmd.LockDown) {
+        QString detail;
+        RequestPowerAction(TPowerAction::LockSession, false, &detail);
+    }
+    // The start delay holds everything, on purpose without events.
+    for (int s = 0; s < Cmd.StartDelay; ++s)
+        usleep(1000000);
+    if (Cmd.InterActiveMode == TInteraction::iaNone)
+        Cmd.InterActiveMode = TInteraction::iaDelay;
+
+    const bool ownEntries = Cmd.CmdTasks.startsWith(QLatin1Char('#'));
+    int items = 0;
+    for (QString rest = Cmd.CmdTasks; !rest.isEmpty() && items < 2;)
+        if (!SplitNextQuotedToken(rest, QLatin1Char(','), QLatin1Char('"')).isEmpty())
+            ++items;
+    if (Cmd.BuParallel && !ownEntries && items > 1) {
+        RunParallel();
+    } else {
+        if (ownEntries)
+            Cmd.AllowAction = false;
+        else if (Cmd.LogOffMode == TDownMode::dmRestart || Cmd.LogOffMode == TDownMode::dmHybrid)
+            Cmd.AllowAction = false;
+        FBackupForm.BuAction = CurrentActionCode(Cmd, Dispatch);
+        const TBuResult r = RunAutoTasks(Cmd.CmdTasks, kRunGiven, Cmd.BuThPr, Cmd.InterActiveMode);
+        if (Cmd.AllowAction)
+            SetAfterRunAction(Cmd, Dispatch, r);
+    }
+    // An "end:" action still due from the command line obeys
+    // "/erractions:" too: the mask names the exit codes that must not end
+    // in a shutdown.
+    if (Dispatch.DownTask && !ErrorActionAllowed(Cmd.NoActionOnError, ProgExitCode))
+        Dispatch.DownTask = false;
+    Finish();
+}
+
+void TBuMainForm::RunParallel()
+{
+    if (RunTasks && RunTasks->Done())
+        FreeRunTasks(RunTasks);
+    if (!RunTasks)
+        RunTasks = TRunTasks::Create(ChildCommandPrefix(ProgramPath + ProgramName, IniFileName, Cmd.BuThPr,
+                                                        Cmd.InterActiveMode, StartedBy, CmdLogDir));
+    RunTasks->SetPaused(true);
+    AddParallelTasks(*RunTasks, Cmd.CmdTasks);
+    RunTasks->SetPaused(false);
+    std::shared_ptr<TRunTasks> runner = RunTasks;
+    WaitUntil([&runner] { return runner->Done(); }, 100);
+    // A start error posted just before the end.
+    ProcessMessages();
+    SetExitCode(runner->ExitCode(), 0);
+    if (!ErrorActionAllowed(Cmd.NoActionOnError, ProgExitCode) || !Cmd.AllowAction) {
+        Cmd.LogOffMode = TDownMode::dmNone;
+        Cmd.SuspendMode = TSuspendMode::smNone;
+    }
+    if (Cmd.SuspendMode != TSuspendMode::smNone)
+        SuspendNow(Cmd);
+    else
+        Dispatch.DownTask = Cmd.LogOffMode != TDownMode::dmNone;
+}
+
+void TBuMainForm::RunAutomaticStart()
+{
+    AppMinimized = true;
+    if (EventLogAvailable)
+        WriteEventLog(QStringLiteral("Velkor"), eltInformation, 1, 0x4000000B,
+                      QStringList{QStringLiteral("Velkor ") + Tr("is checking for pending backups!")});
+
+    if (VlSettings.StartSettings.FailNotification && Settings.LastError > 0) {
+        const int last = Settings.LastError;
+        ShowInfoBox(Tr("There were errors during backup on last logoff/shutdown:") + QStringLiteral("\r\n") +
+                        GuardedFormat(Tr("Automatic backup %u: "), last / 100) + TaskErrorText(last % 100) +
+                        QLatin1Char('!'),
+                    0);
+        Settings.LastError = 0;
+        Schedules->LastError = 0;
+        try {
+            Settings.SaveLastError();
+        } catch (const std::exception &e) {
+            WriteServiceLog(QString::fromLocal8Bit(e.what()));
+        }
+    } else {
+        QString task;
+        TDateTime started = 0;
+        if (ReadLockFile(SettingsFolder, task, started) && !task.isEmpty()) {
+            const int entry = Schedules->AutoTaskIndexOf(task, 0);
+            const QString first = Tr("Due to a system error, the following backup could not be completed:");
+            if (entry < 0 || !Schedules->AutoTaskIsActive(entry)) {
+                const QString text = first + QStringLiteral("\r\n") +
+                                     GuardedFormat(Tr("%s\r\nStart time: %s\r\nDo you want to catch up on this "
+                                                      "backup now?"),
+                                                   task, FormatDateTime(QStringLiteral("ddddd tt"), started));
+                if (ConfirmBox(text))
+                    RunAutoTasks(QuoteIfContainsChar(task, QStringLiteral(",\"")), kRunGiven, Cmd.BuThPr,
+                                 Cmd.InterActiveMode);
+            } else if (VlSettings.StartSettings.FailNotification) {
+                ShowInfoBox(first + QStringLiteral("\r\n") + GuardedFormat(Tr("Automatic backup %u: "), entry + 1) +
+                                task,
+                            0);
+            }
+        }
+    }
+
+    const TBuResult r = RunAutoTasks(QString(), kRunAtStart, Cmd.BuThPr, Cmd.InterActiveMode);
+    if (r == TBuResult::brWait || Cmd.StayRun) {
+        StayInBackground();
+        if (!OpenTaskName.isEmpty()) {
+            const QString name = OpenTaskName;
+            OpenTaskName.clear();
+            RunAutoTasks(QuoteIfContainsChar(name, QStringLiteral(",\"")), kRunEdit, Cmd.BuThPr,
+                         Cmd.InterActiveMode);
+        }
+        return;
+    }
+    Finish();
+}
+
+int TBuMainForm::InteractiveChoice(QString &ATaskFile) const
+{
+    ATaskFile.clear();
+    if (PreScanFlags == kPreScanStartBackup)
+        return kChoiceStartBackup;
+    if (Cmd.CmdTasks.isEmpty())
+        return Cmd.DoEdit ? kChoiceEdit : kChoiceControlPanel;
+    if (Cmd.CmdTasks.startsWith(QLatin1Char('#')))
+        return kChoiceStartBackup;
+    QString rest = Cmd.CmdTasks;
+    ATaskFile = ExpandTaskFileName(SplitNextQuotedToken(rest, QLatin1Char(','), QLatin1Char('"')), QString());
+    const QString ext = ExtensionOf(ATaskFile).toLower();
+    if (ext == QStringLiteral("vfj") || ext == QStringLiteral("rsj") || ext == QStringLiteral("cuj"))
+        return kChoiceControlPanel;
+    ATaskFile = ForceExtension(ATaskFile, QStringLiteral("buj"), 0);
+    return Cmd.DoEdit ? kChoiceEdit : -1;
+}
+
+void TBuMainForm::RunInteractive()
+{
+    BackupIsRunning = false;
+    QString file;
+    int choice = InteractiveChoice(file);
+    const QString ext = ExtensionOf(file).toLower();
+    const bool toolTask = ext == QStringLiteral("vfj") || ext == QStringLiteral("rsj") || ext == QStringLiteral("cuj");
+    if (choice < 0)
+        // Without the start dialog the task is shown, never run unasked.
+        choice = OnStartDialog ? OnStartDialog(file) : kChoiceControlPanel;
+
+    switch (choice) {
+    case kChoiceStartBackup: {
+        if (Cmd.InterActiveMode == TInteraction::iaNone)
+            Cmd.InterActiveMode = TInteraction::iaPrompt;
+        const TBuResult r = RunAutoTasks(Cmd.CmdTasks, kRunGiven, Cmd.BuThPr, Cmd.InterActiveMode);
+        Dispatch.DownTask = false;
+        Cmd.SuspendMode = TSuspendMode::smNone;
+        if (r != TBuResult::brError && ProgExitCode != 5) {
+            switch (r) {
+            case TBuResult::brShutdown:
+                Cmd.LogOffMode = TDownMode::dmShutdown;
+                Dispatch.DownTask = true;
+                break;
+            case TBuResult::brLogOff:
+                Cmd.LogOffMode = TDownMode::dmLogOff;
+                Dispatch.DownTask = true;
+                break;
+            case TBuResult::brStandby:
+            case TBuResult::brHibernate:
+                Cmd.SuspendMode = r == TBuResult::brStandby ? TSuspendMode::smStandby : TSuspendMode::smHibernate;
+                SuspendNow(Cmd);
+                break;
+            default: break;
+            }
+        }
+        EndProgram(false);
+        return;
+    }
+    case kChoiceEdit:
+        if (OnEditBackupTask) {
+            const QString saved = OnEditBackupTask(file);
+            if (!saved.isEmpty()) {
+                CurrentTask = saved;
+                AddBackupTask(saved);
+            }
+            if (!Cmd.DoEdit && OnShowMainWindow && OnShowMainWindow(TMainPage::mpBackup))
+                return;
+        } else {
+            WindowNotAvailable(file);
+        }
+        EndProgram(false);
+        return;
+    case kChoiceControlPanel: {
+        TMainPage page = TMainPage::mpBackup;
+        if (toolTask) {
+            const int opened = OnOpenToolTask ? OnOpenToolTask(file) : 4;
+            page = opened == 1 ? TMainPage::mpRestore
+                   : opened == 2 ? TMainPage::mpVerify
+                   : opened == 3 ? TMainPage::mpCleanup
+                                 : TMainPage::mpBackup;
+        } else if (!file.isEmpty() && QFileInfo::exists(file)) {
+            CurrentTask = file;
+            AddBackupTask(file);
+        }
+        if (OnShowMainWindow && OnShowMainWindow(page))
+            return;
+        WindowNotAvailable(file);
+        EndProgram(false);
+        return;
+    }
+    default: EndProgram(false); return;
+    }
+}
+
+} // namespace vl
