@@ -16,6 +16,7 @@
 #include "core/SystemUtils.h"
 #include "engine/Mailer.h"
 #include "platform/System.h"
+#include "ui/ProgressWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -177,6 +178,23 @@ void TBuMainForm::InitProgram()
 
     if (VlSettings.StartSettings.NoSplashScreen)
         Cmd.NoSplash = true;
+
+    // The progress window of a display: its version line, its place in the
+    // settings file, and whether it stays on top. Children of a parallel
+    // run from the second on get a normal window, so they do not cover
+    // one another.
+    if (auto *progress = dynamic_cast<TZeigFortschritt *>(&ProgressWindow())) {
+        progress->WriteVersion(ProgramInfo.Comments, Tr("User name: ") + CurrentUserName);
+        progress->LoadFromIni(IniFileName);
+        switch (Cmd.StatusStyle) {
+        case TStatusStyle::ssOnTop: progress->SetShowOnTop(true); break;
+        case TStatusStyle::ssNormal:
+        case TStatusStyle::ssBehind: progress->SetShowOnTop(false); break;
+        default: progress->SetShowOnTop(Cmd.VlInstance < 2 && VlSettings.ViewSettings.StatusOnTop); break;
+        }
+    }
+    if (Cmd.StatusStyle == TStatusStyle::ssDefault && Cmd.VlInstance >= 2)
+        Cmd.StatusStyle = TStatusStyle::ssNormal;
 
     tmStart.setInterval(Cmd.StartTask ? 3000 : Headless ? 0 : Cmd.NoSplash ? 500 : 1500);
     tmStart.start();
