@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all deps configure build test clean
+.PHONY: all deps configure build test run clean
 
 all: build
 
@@ -21,6 +21,15 @@ build: configure
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+# make run: the example task without windows, its log and exit code;
+# make run ARGS='...': the program with these arguments.
+run: build
+ifneq ($(strip $(ARGS)),)
+	@$(BUILD_DIR)/bin/Velkor $(ARGS)
+else
+	@scripts/run-example $(BUILD_DIR)
+endif
 
 clean:
 	rm -rf $(BUILD_DIR)
