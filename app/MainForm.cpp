@@ -146,8 +146,14 @@ void TBuMainForm::InitProgram()
     CmdTempDir = Cmd.TDir.isEmpty() ? QString() : ExpandFolderPlaceHolders(Cmd.TDir);
     if (!Cmd.LDir.isEmpty())
         CmdLogDir = ExpandFolderPlaceHolders(Cmd.LDir);
-    else if (FIniLoc == TIniLoc::ilCommand && CommonBasePath(WithTrailingDelimiter(ParentDirectory(IniName)), SettingsFolder).isEmpty())
-        CmdLogDir = WithTrailingDelimiter(ParentDirectory(IniName));
+    else if (FIniLoc == TIniLoc::ilCommand) {
+        // Every path shares "/": only a deeper common folder keeps the logs
+        // in the settings folder.
+        const QString iniDir = WithTrailingDelimiter(ParentDirectory(IniName));
+        const QString base = CommonBasePath(iniDir, SettingsFolder);
+        if (base.isEmpty() || base == QStringLiteral("/"))
+            CmdLogDir = iniDir;
+    }
     TMainCommandLine folders = Cmd;
     folders.DirName = CmdTaskDir;
     folders.LDir = CmdLogDir;
@@ -202,6 +208,11 @@ void TBuMainForm::InitProgram()
 
 int TBuMainForm::FormDestroy()
 {
+    // Nothing handed over after the end is acted on.
+    if (FInstance) {
+        FInstance->SetHandOverCallback({});
+        FInstance->SetShowCallback({});
+    }
     tmStart.stop();
     tmSchedule.stop();
     FreeRunTasks(RunTasks);
@@ -346,7 +357,9 @@ void TBuMainForm::ReceiveTaskFile(int Mode, const QString &FileName)
 {
     if (WindowServices.FIdleBackup)
         return;
-    if (BackupIsRunning) {
+    // During a run, and before the dispatch has decided what this start
+    // is for, the file waits for the dispatch's end.
+    if (BackupIsRunning || !FDispatched) {
         OpenTaskName = FileName;
         return;
     }
@@ -428,10 +441,18 @@ void TBuMainForm::tmStartTimer()
     }
     // Runs process events; the timer must not dispatch a second time.
     tmStart.stop();
+    FDispatched = true;
     BackupIsRunning = true;
     Dispatch.IdleOffDispatch = Cmd.LogOffMode == TDownMode::dmIdleOff;
     DispatchRun();
     BackupIsRunning = false;
+    // The program stays (control panel, background): a file handed over
+    // while it started is opened now.
+    if (!FEnded && !OpenTaskName.isEmpty()) {
+        const QString name = OpenTaskName;
+        OpenTaskName.clear();
+        OpenTaskFile(name);
+    }
 }
 
 void TBuMainForm::DispatchRun()
@@ -483,10 +504,8 @@ void TBuMainForm::RunToolTasks()
     } catch (const std::exception &e) {
         WriteServiceLog(QString::fromLocal8Bit(e.what()));
     }
-    if (!IsQuietInteraction(Cmd.InterActiveMode))
-        ShowErrorBox(line, IsPromptInteraction(Cmd.InterActiveMode) ? 0 : VlSettings.ViewSettings.AutoWaitTime);
-    else
-        WriteServiceLog(line);
+    // A message, not a box: an unattended start must not wait for anyone.
+    WriteServiceLog(line);
     SetAfterRunAction(Cmd, Dispatch, TBuResult::brError);
     Finish();
 }
@@ -556,7 +575,7 @@ void TBuMainForm::RunParallel()
     // A start error posted just before the end.
     ProcessMessages();
     SetExitCode(runner->ExitCode(), 0);
-    if (!ErrorActionAllowed(Cmd.NoActionOnError, ProgExitCode) || !Cmd.AllowAction) {
+    if (!ErrorActionAllowed(Cmd.NoActionOnError, ProgExitCode)) {
         Cmd.LogOffMode = TDownMode::dmNone;
         Cmd.SuspendMode = TSuspendMode::smNone;
     }
@@ -576,8 +595,7 @@ void TBuMainForm::RunAutomaticStart()
     if (VlSettings.StartSettings.FailNotification && Settings.LastError > 0) {
         const int last = Settings.LastError;
         ShowInfoBox(Tr("There were errors during backup on last logoff/shutdown:") + QStringLiteral("\r\n") +
-                        GuardedFormat(Tr("Automatic backup %u: "), last / 100) + TaskErrorText(last % 100) +
-                        QLatin1Char('!'),
+                        GuardedFormat(Tr("Automatic backup %u: "), last / 100) + TaskErrorText(last % 100),
                     0);
         Settings.LastError = 0;
         Schedules->LastError = 0;
@@ -587,25 +605,7 @@ void TBuMainForm::RunAutomaticStart()
             WriteServiceLog(QString::fromLocal8Bit(e.what()));
         }
     } else {
-        QString task;
-        TDateTime started = 0;
-        if (ReadLockFile(SettingsFolder, task, started) && !task.isEmpty()) {
-            const int entry = Schedules->AutoTaskIndexOf(task, 0);
-            const QString first = Tr("Due to a system error, the following backup could not be completed:");
-            if (entry < 0 || !Schedules->AutoTaskIsActive(entry)) {
-                const QString text = first + QStringLiteral("\r\n") +
-                                     GuardedFormat(Tr("%s\r\nStart time: %s\r\nDo you want to catch up on this "
-                                                      "backup now?"),
-                                                   task, FormatDateTime(QStringLiteral("ddddd tt"), started));
-                if (ConfirmBox(text))
-                    RunAutoTasks(QuoteIfContainsChar(task, QStringLiteral(",\"")), kRunGiven, Cmd.BuThPr,
-                                 Cmd.InterActiveMode);
-            } else if (VlSettings.StartSettings.FailNotification) {
-                ShowInfoBox(first + QStringLiteral("\r\n") + GuardedFormat(Tr("Automatic backup %u: "), entry + 1) +
-                                task,
-                            0);
-            }
-        }
+        CatchUpInterruptedBackup(true, Cmd.InterActiveMode);
     }
 
     const TBuResult r = RunAutoTasks(QString(), kRunAtStart, Cmd.BuThPr, Cmd.InterActiveMode);
@@ -620,6 +620,26 @@ void TBuMainForm::RunAutomaticStart()
         return;
     }
     Finish();
+}
+
+void TBuMainForm::CatchUpInterruptedBackup(bool ACheckEntries, TInteraction AInterAct)
+{
+    QString task;
+    TDateTime started = 0;
+    if (!ReadLockFile(SettingsFolder, task, started) || task.isEmpty())
+        return;
+    const int entry = ACheckEntries ? Schedules->AutoTaskIndexOf(task, 0) : -1;
+    const QString first = Tr("Due to a system error, the following backup could not be completed:");
+    if (entry < 0 || !Schedules->AutoTaskIsActive(entry)) {
+        const QString text = first + QStringLiteral("\r\n") +
+                             GuardedFormat(Tr("%s\r\nStart time: %s\r\nDo you want to catch up on this backup now?"),
+                                           task, FormatDateTime(QStringLiteral("ddddd tt"), started));
+        if (ConfirmBox(text))
+            RunAutoTasks(QuoteIfContainsChar(task, QStringLiteral(",\"")), kRunGiven, Cmd.BuThPr, AInterAct);
+    } else if (VlSettings.StartSettings.FailNotification) {
+        // The entry's own catch-up rules apply.
+        ShowInfoBox(first + QStringLiteral("\r\n") + GuardedFormat(Tr("Automatic backup %u: "), entry + 1) + task, 0);
+    }
 }
 
 int TBuMainForm::InteractiveChoice(QString &ATaskFile) const
@@ -680,6 +700,7 @@ void TBuMainForm::RunInteractive()
         return;
     }
     case kChoiceEdit:
+        CatchUpInterruptedBackup(false, TInteraction::iaPrompt);
         if (OnEditBackupTask) {
             const QString saved = OnEditBackupTask(file);
             if (!saved.isEmpty()) {
@@ -696,7 +717,17 @@ void TBuMainForm::RunInteractive()
     case kChoiceControlPanel: {
         TMainPage page = TMainPage::mpBackup;
         if (toolTask) {
-            const int opened = OnOpenToolTask ? OnOpenToolTask(file) : 4;
+            if (!OnOpenToolTask) {
+                WindowNotAvailable(file);
+                EndProgram(false);
+                return;
+            }
+            const int opened = OnOpenToolTask(file);
+            if (opened < 1 || opened > 3) {
+                // Nothing was opened.
+                EndProgram(false);
+                return;
+            }
             page = opened == 1 ? TMainPage::mpRestore
                    : opened == 2 ? TMainPage::mpVerify
                    : opened == 3 ? TMainPage::mpCleanup

@@ -178,6 +178,10 @@ private:
     // A window the program does not have yet: the message and the end.
     void WindowNotAvailable(const QString &AWhat);
     void UpdateScheduleTimer();
+    // The lock file of a run that did not end: asks whether to run that task
+    // now (with ACheckEntries, not for an active own schedule entry, which
+    // catches up by its own rules).
+    void CatchUpInterruptedBackup(bool ACheckEntries, TInteraction AInterAct);
     void SyncScheduleState();
 
     TBackupForm &FBackupForm;
@@ -185,6 +189,7 @@ private:
     QStringList FArgs;
     bool FIsAdmin = false;
     bool FAutoDelayDone = false;
+    bool FDispatched = false;
     bool FEnded = false;
     QObject FContext; // receiver of the timers' and queued calls
 };

@@ -30,6 +30,14 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         args << DecodeFileName(argv[i], qsizetype(std::strlen(argv[i])));
 
+    TProgramApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Velkor"));
+
+    InitLanguage(ReadIniPathFromRegistry(QString::fromUtf8(kSettingsSubDir)), QStringLiteral("Velkor.cfg"), {}, args);
+
+    // The pre-scan may report a missing argument file: after the services
+    // and the language exist, so the user sees it as a box in their
+    // language.
     CmdLineValid = true;
     QString joined;
     uint8_t flags = PreScanCommandLine(args, joined);
@@ -47,10 +55,6 @@ int main(int argc, char **argv)
         flags &= uint8_t(~kPreScanElevate);
     }
 
-    TProgramApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Velkor"));
-
-    InitLanguage(ReadIniPathFromRegistry(QString::fromUtf8(kSettingsSubDir)), QStringLiteral("Velkor.cfg"), {}, args);
 
     TInstanceManager instance;
     const TStartOutcome outcome = instance.StartUp(flags, args);

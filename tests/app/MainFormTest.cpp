@@ -83,6 +83,18 @@ TEST_F(MainFormTest, HandOverWaitsForTheRunThenOpensTheEditor)
     };
     const QString task = Dir + u"/Weekly.buj"_s;
 
+    // Before the dispatch has decided what the start is for.
+    Main.ReceiveTaskFile(kHandOverOpen, task);
+    EXPECT_EQ(Main.OpenTaskName, task);
+    // The dispatch of a start without arguments opens it at its end.
+    bool quit = false;
+    Main.OnQuit = [&quit] { quit = true; };
+    Main.OnShowMainWindow = [](TMainPage) { return true; };
+    Main.tmStartTimer();
+    EXPECT_EQ(edited, QStringList{task});
+    EXPECT_FALSE(quit);
+    edited.clear();
+
     Main.BackupIsRunning = true;
     Main.ReceiveTaskFile(kHandOverOpen, task);
     EXPECT_EQ(Main.OpenTaskName, task);
