@@ -522,6 +522,8 @@ void TBuMainForm::ShowCommandLog()
 
 void TBuMainForm::RunBackupTasks()
 {
+    // "/noaction" as given, before the own entries' rule below clears it.
+    const bool actionsAllowed = Cmd.AllowAction;
     LogTaskStartEvent(Cmd.InterActiveMode, Cmd.CmdTasks);
     if (Cmd.CmdTasks.isEmpty() && Cmd.SDir.isEmpty())
         Cmd.CmdTasks = QStringLiteral("#");
@@ -552,10 +554,10 @@ void TBuMainForm::RunBackupTasks()
         if (Cmd.AllowAction)
             SetAfterRunAction(Cmd, Dispatch, r);
     }
-    // An "end:" action still due from the command line obeys
-    // "/erractions:" too: the mask names the exit codes that must not end
-    // in a shutdown.
-    if (Dispatch.DownTask && !ErrorActionAllowed(Cmd.NoActionOnError, ProgExitCode))
+    // An "end:" action still due from the command line obeys "/noaction"
+    // and "/erractions:" too: the mask names the exit codes that must not
+    // end in a shutdown.
+    if (Dispatch.DownTask && (!actionsAllowed || !ErrorActionAllowed(Cmd.NoActionOnError, ProgExitCode)))
         Dispatch.DownTask = false;
     Finish();
 }
@@ -610,13 +612,9 @@ void TBuMainForm::RunAutomaticStart()
 
     const TBuResult r = RunAutoTasks(QString(), kRunAtStart, Cmd.BuThPr, Cmd.InterActiveMode);
     if (r == TBuResult::brWait || Cmd.StayRun) {
+        // A file handed over meanwhile is opened by its kind when the
+        // dispatch ends.
         StayInBackground();
-        if (!OpenTaskName.isEmpty()) {
-            const QString name = OpenTaskName;
-            OpenTaskName.clear();
-            RunAutoTasks(QuoteIfContainsChar(name, QStringLiteral(",\"")), kRunEdit, Cmd.BuThPr,
-                         Cmd.InterActiveMode);
-        }
         return;
     }
     Finish();
