@@ -6,6 +6,7 @@
 //
 //   vl_bench copy|gzip|gzenc|zip|zipaes SOURCE DEST [--no-progress] [--buffer BYTES]
 //            [--password PW]
+//   vl_bench task SOURCE DEST TASKFILE
 //
 // SOURCE a file: DEST is the backup file's name (".gz"/".gze" appended).
 // SOURCE a folder: DEST is created and the tree is mirrored below it; the
@@ -15,9 +16,18 @@
 // added before their contents. zipaes encrypts with AES-256 (key mode 3).
 // --buffer 0 takes the zip writer's default buffer.
 //
+// task: writes TASKFILE as the editor saves a new task with the program's
+// default settings: SOURCE backed up to DEST with method 1 (folders as at
+// the source), update mode, no compression, the default log level. It
+// prints "TARGET <folder>", where the run mirrors SOURCE, and "LOGLEVEL
+// <level>"; bench/run runs the task with the program.
+//
 // Any failed file aborts the run with exit code 2: a benchmark of a copy
 // that does not work would measure nothing.
 
+#include "backup/BackupForm.h"
+#include "core/Destinations.h"
+#include "core/Settings.h"
 #include "engine/Encryption.h"
 #include "engine/WinCopyThread.h"
 #include "engine/ZipWrite.h"
@@ -69,7 +79,9 @@ void Usage()
                  "  gzip    per-file gzip form (DEST + \".gz\")\n"
                  "  gzenc   encrypted per-file gzip form, AES-256 (DEST + \".gze\")\n"
                  "  zip     one deflated zip archive (DEST + \".zip\")\n"
-                 "  zipaes  one AES-256 zip archive (DEST + \".zip\", --password)\n");
+                 "  zipaes  one AES-256 zip archive (DEST + \".zip\", --password)\n"
+                 "usage: vl_bench task SOURCE DEST TASKFILE\n"
+                 "  task    writes a task file backing up SOURCE to DEST (folders as at the source)\n");
     std::exit(1);
 }
 
@@ -247,6 +259,32 @@ int RunZip(const std::string &mode, const std::string &source, const std::string
     return 0;
 }
 
+int WriteTask(const std::string &source, const std::string &dest, const std::string &taskFile)
+{
+    // What a user has before changing any setting.
+    SetDefaultSettings(VlSettings);
+    const QString src = Q(source);
+    const QString dst = Q(dest);
+    TBackupForm f;
+    f.InitNewTask();
+    f.BuZiel.SetText(dst);
+    f.DestMode = 1;
+    f.cbCompress.SetChecked(false);
+    f.cbZipCompress.SetChecked(false);
+    TExtensionList list(f.NewPeriod, TSubDirMode::sdmNormal);
+    list.VPath = src;
+    list.SPath = src;
+    list.IsAvailable = true;
+    f.SelectedDirBox.Add(src, std::move(list));
+    f.ShowDestMode();
+    if (!f.SaveTask(Q(taskFile)))
+        Fail("cannot write task file " + taskFile);
+    static const char *const kLevels[] = {"off", "short", "long", "verbose"};
+    std::printf("TARGET %s\n", EncodeFileName(BuildTargetDir(f.DestMode, f.DriveId, dst, src)).constData());
+    std::printf("LOGLEVEL %s\n", kLevels[f.TaskProtMode & 3]);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -259,7 +297,8 @@ int main(int argc, char **argv)
     bool progress = true;
     int32_t bufSize = 4 * 1024 * 1024;
     QByteArray password("Velkor bench password 2024");
-    for (int i = 4; i < argc; ++i) {
+    // The task file's name is task's fourth argument, not an option.
+    for (int i = mode == "task" ? 5 : 4; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--no-progress")
             progress = false;
@@ -274,6 +313,13 @@ int main(int argc, char **argv)
         source.pop_back();
     while (dest.size() > 1 && dest.back() == '/')
         dest.pop_back();
+
+    if (mode == "task") {
+        if (argc != 5)
+            Usage();
+        QCoreApplication app(argc, argv);
+        return WriteTask(source, dest, argv[4]);
+    }
 
     if (mode == "zip" || mode == "zipaes") {
         if (mode == "zipaes" && password.isEmpty())
