@@ -337,9 +337,11 @@ void TBackupForm::BackupLocalFile(const TEngineFile &AFile)
     }
 
     if (kind == 5) {
-        WriteToLog(3, kBlanks9 + AFile.AttrText + QLatin1Char(' ') + FormatTimeStamp(AFile.Info.DateTime)
-                          + QStringLiteral(" -> ") + FileAttrToText(uint16_t(dinfo.Attr)) + QLatin1Char(' ')
-                          + FormatTimeStamp(XlFileAgeOrDefault(E, 0)));
+        // Level-3 lines cost a stat of the destination: only when written.
+        if (LogWants(3))
+            WriteToLog(3, kBlanks9 + AFile.AttrText + QLatin1Char(' ') + FormatTimeStamp(AFile.Info.DateTime)
+                              + QStringLiteral(" -> ") + FileAttrToText(uint16_t(dinfo.Attr)) + QLatin1Char(' ')
+                              + FormatTimeStamp(XlFileAgeOrDefault(E, 0)));
         SetDestAttributes(E, int(AFile.Info.Attr), kGroup, false);
     }
     if (kind == 4) {
@@ -370,13 +372,21 @@ void TBackupForm::BackupLocalFile(const TEngineFile &AFile)
             WriteToLog(3, kBlanks6 + GuardedFormat(Tr("Skipped - archive bit not set at source: \"%s\""),
                                                    AFile.RelPath));
         } else {
-            const QString line = GuardedFormat(Tr("File at destination is up to date: \"%s\""), AFile.RelPath)
-                                 + QStringLiteral(" (") + ByteSizeText(false, size) + QLatin1Char(')') + note;
-            WriteToLog(3, kBlanks6 + line);
-            WriteToLog(3, kBlanks9 + AFile.AttrText + QLatin1Char(' ') + FormatTimeStamp(AFile.Info.DateTime)
-                              + QStringLiteral(" <-> ") + FormatTimeStamp(XlFileAgeOrDefault(E, 0)));
-            if (CurrentLogMode() == 2 && (ActMode & 4) != 0)
-                WriteToLog(2, kBlanks6 + QStringLiteral("* ") + line);
+            // Most files of an unchanged run end here: the lines are built
+            // only for a log that keeps them.
+            const bool detail = LogWants(3);
+            const bool marked = CurrentLogMode() == 2 && (ActMode & 4) != 0;
+            if (detail || marked) {
+                const QString line = GuardedFormat(Tr("File at destination is up to date: \"%s\""), AFile.RelPath)
+                                     + QStringLiteral(" (") + ByteSizeText(false, size) + QLatin1Char(')') + note;
+                if (detail) {
+                    WriteToLog(3, kBlanks6 + line);
+                    WriteToLog(3, kBlanks9 + AFile.AttrText + QLatin1Char(' ') + FormatTimeStamp(AFile.Info.DateTime)
+                                      + QStringLiteral(" <-> ") + FormatTimeStamp(XlFileAgeOrDefault(E, 0)));
+                }
+                if (marked)
+                    WriteToLog(2, kBlanks6 + QStringLiteral("* ") + line);
+            }
         }
     }
     pw.SetElapsedTime(Now() - StartTime);

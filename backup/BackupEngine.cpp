@@ -317,7 +317,7 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
     // 5. Subdirectories first.
     if ((ok || (List.IncludeDirs && !isReparse)) && !pw.Stopped()) {
         TSearchRec sr;
-        uint32_t code = FindFirst(D + QStringLiteral("*.*"), faAnyFile, sr);
+        uint32_t code = FindFirst(D + QStringLiteral("*.*"), faAnyFile | faOnlyDirectories, sr);
         QString last;
         while (code == 0 && !pw.Stopped()) {
             last = sr.Name;

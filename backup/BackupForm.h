@@ -452,6 +452,8 @@ public:
     void ReleaseLogFile(int Mode);
     void ReopenLogFile(int Mode);
     int CurrentLogMode() const { return ActMode & 3; }
+    // A line of level Mode would reach the task log or the mail's log.
+    bool LogWants(int Mode) const;
     void CloseLogFile(bool ErrorLog);
     // -- begin: further log members --
     // LogErrorList is in use (from OpenLogFile to CloseLogFile).

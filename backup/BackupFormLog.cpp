@@ -188,6 +188,12 @@ void TBackupForm::BeginLog(TDateTime dt, const QString &Desc)
     WriteToLog(1, LogBegin);
 }
 
+bool TBackupForm::LogWants(int Mode) const
+{
+    return (fProt && fProt->IsOpen() && LevelAdmits(ActMode, Mode)) ||
+           (TempProt && fMail && fMail->IsOpen() && LevelAdmits(TempMode, Mode));
+}
+
 void TBackupForm::WriteToLog(int Mode, const QString &AMsg)
 {
     QString line = AMsg;

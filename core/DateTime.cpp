@@ -4,7 +4,9 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 
 namespace vl {
 
@@ -147,7 +149,21 @@ int IsoWeekday(TDateTime value)
 
 TDateTime Now()
 {
-    return FromQDateTime(QDateTime::currentDateTime());
+    // localtime_r keeps the zone it has read: asking Qt for the current
+    // local time re-reads the zone file on every call, and runs ask for
+    // the time once per file.
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    if (!localtime_r(&ts.tv_sec, &local))
+        return FromQDateTime(QDateTime::currentDateTime());
+    TDateParts p;
+    p.Year = local.tm_year + 1900, p.Month = local.tm_mon + 1, p.Day = local.tm_mday;
+    p.Hour = local.tm_hour, p.Minute = local.tm_min, p.Second = std::min(local.tm_sec, 59);
+    p.MSec = int(ts.tv_nsec / 1000000);
+    TDateTime v = 0;
+    TryEncodeDateTime(p, v);
+    return v;
 }
 
 TDateTime NowUtc()

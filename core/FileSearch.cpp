@@ -15,6 +15,7 @@ struct TSearchState {
     bool MatchAll = false;
     std::optional<TMask> Mask;
     uint32_t ExcludeAttr = 0;
+    bool OnlyDirectories = false;
 };
 
 namespace {
@@ -57,6 +58,8 @@ bool NextMatch(TSearchState &s, TFindData &fd)
             continue;
         if (!s.MatchAll && !s.Mask->Matches(e.Name))
             continue;
+        if (s.OnlyDirectories && !e.Stat.IsDir() && !e.Stat.IsLink())
+            continue;
         StatToFindData(s.Prefix + e.Name, e.Name, e.Stat, fd);
         if (fd.Attr & s.ExcludeAttr)
             continue;
@@ -97,6 +100,7 @@ uint32_t FindFirst(const QString &Path, uint32_t Attr, TSearchRec &F)
     auto state = std::make_shared<TSearchState>();
     state->Prefix = prefix;
     state->ExcludeAttr = F.ExcludeAttr;
+    state->OnlyDirectories = (Attr & faOnlyDirectories) && (Attr & faDirectory);
     state->MatchAll = mask == QLatin1String("*") || mask == QLatin1String("*.*");
     if (!state->MatchAll) {
         state->Mask.emplace(SearchMaskToMask(mask));
@@ -104,7 +108,7 @@ uint32_t FindFirst(const QString &Path, uint32_t Attr, TSearchRec &F)
             return ERROR_INVALID_NAME;
     }
     const QString dir = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : Path.left(slash);
-    uint32_t err = ListDirectory(dir, state->Entries);
+    uint32_t err = ListDirectory(dir, state->Entries, state->OnlyDirectories);
     if (err == ERROR_FILE_NOT_FOUND)
         err = ERROR_PATH_NOT_FOUND; // the folder searched in is missing
     if (err != 0)

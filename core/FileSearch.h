@@ -26,6 +26,9 @@ namespace vl {
 // Every kind of entry, and files of every kind without directories.
 inline constexpr uint32_t faAnyFile = 0x1FF;
 inline constexpr uint32_t faAnyFileNoDirs = 0xA7;
+// With faDirectory: only directories (and links, which may lead to one) are
+// entries. A walk's pass over the subfolders reads no file's attributes.
+inline constexpr uint32_t faOnlyDirectories = 0x10000;
 
 // Reparse tags: a mount point of a pseudo file system counts as a junction,
 // a symbolic link as a symbolic link.

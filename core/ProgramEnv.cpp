@@ -53,6 +53,7 @@ QString ProgramPath = ExecutableFolder();
 QString ProgramName = StripExtension(LastPathElement(ExecutablePath()));
 QString SettingsSubPath;
 TFileVersionInfo ProgramInfo;
+const char *OwnVersionRecord = nullptr;
 
 QString AppDataDirectory()
 {
@@ -111,6 +112,9 @@ QString VersionCaption(const QString &Version, int Parts)
 QString ProgramVersionNumber(int Parts, const QString &Default)
 {
     QString version = ProgramInfo.Version;
+    TFileVersionInfo own;
+    if (version.isEmpty() && OwnVersionRecord && ParseVersionRecord(OwnVersionRecord, own))
+        version = own.Version;
     if (version.isEmpty())
         version = ReadFileVersionText(ExecutablePath(), Default);
     return VersionNumber(version, Parts);
@@ -126,7 +130,7 @@ void ProgramCaptionWithVersion(const QString &DefTitle, const QString &DefVersio
 {
     const QString exe = ExecutablePath();
     TFileVersionInfo info;
-    if (ReadFileVersionInfo(exe, info)) {
+    if ((OwnVersionRecord && ParseVersionRecord(OwnVersionRecord, info)) || ReadFileVersionInfo(exe, info)) {
         if (info.InternalName.isEmpty())
             info.InternalName = DefTitle;
     } else {

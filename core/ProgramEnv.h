@@ -29,6 +29,9 @@ extern QString SettingsSubPath;
 // Version texts of the program: InternalName is the program title, Version
 // the version text, Comments the version caption.
 extern TFileVersionInfo ProgramInfo;
+// The running program's own version record (VL_VERSION_RECORD), set by its
+// main() before anything asks for the version; null: read from the binary.
+extern const char *OwnVersionRecord;
 
 // Settings-folder names below the application-data folder.
 inline constexpr const char *kSettingsSubDir = "Velkor6/";

@@ -91,7 +91,7 @@ struct TNativeEntry {
     TStatInfo Stat;
 };
 
-int ListNative(const QByteArray &dir, std::vector<TNativeEntry> &entries)
+int ListNative(const QByteArray &dir, std::vector<TNativeEntry> &entries, bool onlyDirectories = false)
 {
     entries.clear();
     const int fd = open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -112,6 +112,8 @@ int ListNative(const QByteArray &dir, std::vector<TNativeEntry> &entries)
             break;
         }
         if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
+            continue;
+        if (onlyDirectories && e->d_type != DT_DIR && e->d_type != DT_LNK && e->d_type != DT_UNKNOWN)
             continue;
         TNativeEntry entry;
         entry.Name = QByteArray(e->d_name);
@@ -464,12 +466,12 @@ uint32_t Chmod(const QString &path, uint32_t mode)
     return chmod(p.constData(), mode) == 0 ? ERROR_SUCCESS : PathError(errno, p);
 }
 
-uint32_t ListDirectory(const QString &dir, std::vector<TDirEntry> &entries)
+uint32_t ListDirectory(const QString &dir, std::vector<TDirEntry> &entries, bool onlyDirectories)
 {
     entries.clear();
     const QByteArray p = Native(dir);
     std::vector<TNativeEntry> native;
-    if (const int err = ListNative(p, native))
+    if (const int err = ListNative(p, native, onlyDirectories))
         return PathError(err, p);
     entries.reserve(native.size());
     for (TNativeEntry &e : native)

@@ -132,8 +132,10 @@ struct TDirEntry {
     QString Name;
     TStatInfo Stat; // lstat of the entry
 };
-// Every entry of a directory except "." and "..", unsorted.
-uint32_t ListDirectory(const QString &dir, std::vector<TDirEntry> &entries);
+// Every entry of a directory except "." and "..", unsorted. With
+// onlyDirectories, entries the directory itself marks as neither a folder
+// nor a link are left out without a stat of their own.
+uint32_t ListDirectory(const QString &dir, std::vector<TDirEntry> &entries, bool onlyDirectories = false);
 
 // Free and total bytes of the file system holding path.
 uint32_t DiskSpace(const QString &path, int64_t &freeBytes, int64_t &totalBytes);

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace vl {
@@ -703,6 +704,15 @@ bool ReadFileVersionInfo(const QString &FileName, TFileVersionInfo &Info)
         data.remove(0, std::max<qsizetype>(keep, 0));
         from = 0;
     }
+}
+
+bool ParseVersionRecord(const char *Record, TFileVersionInfo &Info)
+{
+    static const char kPrefix[] = "VELKOR-VERSION:";
+    if (!Record || std::strncmp(Record, kPrefix, sizeof(kPrefix) - 1) != 0)
+        return false;
+    const char *body = Record + sizeof(kPrefix) - 1;
+    return ParseRecord(body, qsizetype(std::strlen(body)) + 1, Info);
 }
 
 QString ReadFileVersionText(const QString &FileName, const QString &Default)

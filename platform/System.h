@@ -218,6 +218,9 @@ struct TFileVersionInfo {
 // gets the texts with trailing blanks removed (missing ones stay empty).
 // False when the file cannot be read or holds no record.
 bool ReadFileVersionInfo(const QString &FileName, TFileVersionInfo &Info);
+// The same for a record in memory (a program's own, declared with
+// VL_VERSION_RECORD): no need to read the binary.
+bool ParseVersionRecord(const char *Record, TFileVersionInfo &Info);
 // The record's version without its last part ("6.0.0.0" gives "6.0.0");
 // Default when the file has no record.
 QString ReadFileVersionText(const QString &FileName, const QString &Default);

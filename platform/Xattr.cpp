@@ -108,6 +108,16 @@ int XattrGet(const QByteArray &path, const char *name, bool followLink, QByteArr
     value.clear();
     if (BlockedForTesting(name))
         return ENOTSUP;
+    // Our own values are short: one call reads them.
+    char small[256];
+    const ssize_t first = followLink ? getxattr(path.constData(), name, small, sizeof small)
+                                     : lgetxattr(path.constData(), name, small, sizeof small);
+    if (first >= 0) {
+        value = QByteArray(small, first);
+        return 0;
+    }
+    if (errno != ERANGE)
+        return errno;
     for (;;) {
         const ssize_t size = followLink ? getxattr(path.constData(), name, nullptr, 0)
                                         : lgetxattr(path.constData(), name, nullptr, 0);
@@ -299,14 +309,33 @@ uint32_t AttrFromStat(const QString &path, const TStatInfo &st, bool followLink)
     }
     if (!(st.Mode & S_IWUSR))
         attr |= faReadOnly;
+    // One listing tells which of our two names the file has: most files
+    // have none, and asking for a missing name costs a lookup of its own.
+    bool hasDos = true, hasStamp = true;
+    int err = 0;
+    char names[1024];
+    const ssize_t listed = followLink ? listxattr(p.constData(), names, sizeof names)
+                                      : llistxattr(p.constData(), names, sizeof names);
+    if (listed >= 0) {
+        hasDos = hasStamp = false;
+        for (const char *n = names; n < names + listed; n += std::strlen(n) + 1) {
+            hasDos = hasDos || std::strcmp(n, kDosAttribXattr) == 0;
+            hasStamp = hasStamp || std::strcmp(n, kArchiveStampXattr) == 0;
+        }
+    } else if (errno != ERANGE) { // a long list: ask for the names themselves
+        err = errno;
+    }
+    if (gUserXattrsDisabled.load(std::memory_order_relaxed))
+        err = ENOTSUP;
     QByteArray value;
-    const int err = XattrGet(p, kDosAttribXattr, followLink, value);
+    if (err == 0)
+        err = hasDos ? XattrGet(p, kDosAttribXattr, followLink, value) : ENODATA;
     uint32_t dos = 0;
     if (err == 0 && ParseDosAttrib(value, dos))
         attr |= dos & (faReadOnly | faHidden | faSysFile | faArchive);
     if (st.IsRegular() && !(attr & faArchive)) {
         QByteArray stamp;
-        if (XattrUnsupported(err) || XattrGet(p, kArchiveStampXattr, followLink, stamp) != 0
+        if (XattrUnsupported(err) || !hasStamp || XattrGet(p, kArchiveStampXattr, followLink, stamp) != 0
             || StripNul(stamp) != StampOf(st))
             attr |= faArchive;
     }

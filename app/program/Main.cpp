@@ -23,8 +23,12 @@
 
 using namespace vl;
 
+VL_VERSION_RECORD(kVersionRecord, "Velkor developers", "Velkor backup", VL_FILE_VERSION, "Velkor",
+                  "(C) Velkor developers", "");
+
 int main(int argc, char **argv)
 {
+    OwnVersionRecord = kVersionRecord;
     // File names on the command line are bytes; keep them lossless.
     QStringList args;
     for (int i = 1; i < argc; ++i)

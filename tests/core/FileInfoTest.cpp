@@ -372,6 +372,12 @@ TEST_F(FileSearchTest, MasksAndAttributeFilter)
               Names({"a.txt", "B.TXT", ".hidden.txt", "x[1].txt", "link.txt"}));
     EXPECT_EQ(Find(QStringLiteral("*.TXT"), faDirectory),
               Names({"a.txt", "B.TXT", "x[1].txt", "dir.txt", "link.txt", "dirlink.txt"}));
+    // Only folders and links (which may lead to one), hidden ones included.
+    MkDir(Dir + QStringLiteral("/.hiddendir"));
+    EXPECT_EQ(Find(QStringLiteral("*.*"), faAnyFile | faOnlyDirectories),
+              Names({"dir.txt", ".hiddendir", "link.txt", "dirlink.txt"}));
+    EXPECT_EQ(Find(QStringLiteral("*.*"), faOnlyDirectories), Names({"noext", "a.txt", "B.TXT", "c.log", "x[1].txt",
+                                                                      "link.txt"}));
     EXPECT_EQ(Find(QStringLiteral("?.txt"), 0), Names({"a.txt", "B.TXT"}));
     // "[" is an ordinary character of a search.
     EXPECT_EQ(Find(QStringLiteral("x[1]*"), 0), Names({"x[1].txt"}));
