@@ -418,6 +418,7 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
         QSet<QString> foldedNames;
         TSearchRec sr;
         uint32_t code = FindFirst(D + QStringLiteral("*.*"), faAnyFileNoDirs, sr);
+        auto lastEvents = std::chrono::steady_clock::now();
         while (code == 0) {
             while (pw.Paused() && !pw.Stopped()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -533,7 +534,12 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
                     }
                 }
             }
-            ProcessMessages();
+            // The windows and the cancel button need their events every few
+            // milliseconds, not after every one of many small files.
+            if (const auto now = std::chrono::steady_clock::now(); now - lastEvents >= std::chrono::milliseconds(10)) {
+                lastEvents = now;
+                ProcessMessages();
+            }
             if (pw.Stopped() || dir.StopLoop)
                 break;
             code = FindNext(sr);

@@ -369,6 +369,14 @@ uint32_t SetFileAttr(const QString &path, uint32_t attr, bool followLink)
     if (st.IsRegular() || st.IsDir()) {
         const uint32_t dos = attr & (faHidden | faSysFile | faArchive);
         const int err = WithOwnerWrite(p, [&] {
+            // A alone is what a file without our attributes and without an
+            // archive stamp reads as: such a file (every fresh copy) keeps
+            // no attribute value, which spares each later look at it a read.
+            QByteArray stamp;
+            if (dos == faArchive && st.IsRegular() && XattrGet(p, kArchiveStampXattr, true, stamp) == ENODATA) {
+                const int e = XattrRemove(p, kDosAttribXattr, true);
+                return e == ENODATA ? 0 : e;
+            }
             int e = XattrSet(p, kDosAttribXattr, FormatDosAttrib(dos), true);
             if (e == 0 && st.IsRegular() && !(attr & faArchive))
                 e = XattrSet(p, kArchiveStampXattr, StampOf(st), true);

@@ -109,6 +109,15 @@ TEST(FileSystem, AttributesAreStoredInDosAttribAndModeBits)
     EXPECT_EQ(ModeOf(f), 0644u);
     EXPECT_EQ(Attr(f), 0u);
 
+    // A alone on a file without an archive stamp is how a file without our
+    // value reads: the value goes (every fresh copy is such a file).
+    const QString fresh = dir + QStringLiteral("/fresh.txt");
+    PutFile(fresh, "x");
+    ASSERT_EQ(SetFileAttr(fresh, faHidden | faArchive, true), ERROR_SUCCESS);
+    ASSERT_EQ(SetFileAttr(fresh, faArchive, true), ERROR_SUCCESS);
+    EXPECT_TRUE(RawXattr(fresh, kDosAttribXattr).isEmpty());
+    EXPECT_EQ(Attr(fresh) & kRHSA, uint32_t(faArchive));
+
     // A mode without the owner write bit alone makes a file read-only, and
     // a leading dot alone makes it hidden.
     const QString dot = dir + QStringLiteral("/.profile");
