@@ -415,6 +415,9 @@ void TBackupForm::BackupDirectory(const QString &SourceRootIn, const QString &De
         pw.UpdatePrompt(TSourceSelection::ssDir, Tr("is being scanned:"),
                         WithTrailingDelimiter(SourceRoot) + SubDir, 0);
         WriteToLog(3, kBlanks6 + GuardedFormat(Tr("Scan for files in \"%s\""), D));
+        // Every file of this pass is looked up in these two folders.
+        const TDirLookupScope sourceLookups(D);
+        const TDirLookupScope destLookups(T);
         QSet<QString> foldedNames;
         TSearchRec sr;
         uint32_t code = FindFirst(D + QStringLiteral("*.*"), faAnyFileNoDirs, sr);

@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace vl {
 
@@ -307,14 +309,68 @@ uint32_t PathError(int err, const QByteArray &path)
     return ErrnoToError(err, parentMissing);
 }
 
+namespace {
+
+struct TLookupScope {
+    QByteArray Dir; // with its trailing "/"
+    int Fd;
+};
+thread_local std::vector<TLookupScope> gLookupScopes;
+
+} // namespace
+
+bool LookupInScope(const QByteArray &path, int &dirfd, const char *&name)
+{
+    for (auto it = gLookupScopes.rbegin(); it != gLookupScopes.rend(); ++it) {
+        const QByteArray &d = it->Dir;
+        if (path.size() > d.size() && path.startsWith(d) && path.indexOf('/', d.size()) < 0) {
+            const char *rest = path.constData() + d.size();
+            if (std::strcmp(rest, ".") == 0 || std::strcmp(rest, "..") == 0)
+                return false;
+            dirfd = it->Fd;
+            name = rest;
+            return true;
+        }
+    }
+    return false;
+}
+
 int StatNative(const QByteArray &path, bool followLink, TStatInfo &st)
 {
-    return StatAt(AT_FDCWD, path.constData(), followLink, st);
+    int dirfd = AT_FDCWD;
+    const char *name = path.constData();
+    LookupInScope(path, dirfd, name);
+    return StatAt(dirfd, name, followLink, st);
 }
 
 } // namespace fsi
 
 using namespace fsi;
+
+TDirLookupScope::TDirLookupScope(const QString &Dir)
+{
+    QByteArray d = Native(Dir);
+    if (d.isEmpty() || d.at(0) != '/')
+        return; // only absolute folders: the current folder may change
+    if (!d.endsWith('/'))
+        d += '/';
+    FFd = open(d.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (FFd >= 0)
+        gLookupScopes.push_back({d, FFd});
+}
+
+TDirLookupScope::~TDirLookupScope()
+{
+    if (FFd < 0)
+        return;
+    for (auto it = gLookupScopes.begin(); it != gLookupScopes.end(); ++it) {
+        if (it->Fd == FFd) {
+            gLookupScopes.erase(it);
+            break;
+        }
+    }
+    close(FFd);
+}
 
 uint32_t StatPath(const QString &path, bool followLink, TStatInfo &st)
 {

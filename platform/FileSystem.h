@@ -127,6 +127,22 @@ uint32_t Chmod(const QString &path, uint32_t mode);
 // readers see either the old or the new file.
 uint32_t RenameReplace(const QString &oldPath, const QString &newPath);
 
+// While it lives, the stat and attribute look-ups of this thread for
+// entries directly inside Dir go through one open handle of the folder, so
+// a walk does not resolve the folder's whole path again for every file. A
+// folder that does not exist yet (or cannot be opened) leaves every
+// look-up as it is. Scopes nest; each ends with its block.
+class TDirLookupScope {
+public:
+    explicit TDirLookupScope(const QString &Dir);
+    ~TDirLookupScope();
+    TDirLookupScope(const TDirLookupScope &) = delete;
+    TDirLookupScope &operator=(const TDirLookupScope &) = delete;
+
+private:
+    int FFd = -1;
+};
+
 // One directory entry as lstat sees it.
 struct TDirEntry {
     QString Name;

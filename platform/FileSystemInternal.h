@@ -18,6 +18,9 @@ QByteArray Native(const QString &path);
 uint32_t PathError(int err, const QByteArray &path);
 
 int StatNative(const QByteArray &path, bool followLink, TStatInfo &st);
+// The open folder of an active TDirLookupScope of this thread that holds
+// path directly, and the entry's name within it; false when none does.
+bool LookupInScope(const QByteArray &path, int &dirfd, const char *&name);
 // realpath(3): the absolute path with every link resolved; empty on failure.
 QByteArray RealPathNative(const QByteArray &path);
 

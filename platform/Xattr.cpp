@@ -5,7 +5,9 @@
 #include "platform/FileSystemInternal.h"
 #include "platform/SysErrors.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -290,6 +292,30 @@ bool UserXattrsSupported(const QString &path)
     }
 }
 
+namespace {
+
+// listxattrat(2) (Linux 6.13): the names of an entry looked up from its
+// open folder. Older kernels answer ENOSYS once; the path form serves then.
+#ifndef SYS_listxattrat
+#define SYS_listxattrat 465
+#endif
+std::atomic<bool> gNoXattrAt{false};
+
+ssize_t ListXattrNames(const QByteArray &path, bool followLink, char *buf, size_t size)
+{
+    int dirfd = -1;
+    const char *name = nullptr;
+    if (!gNoXattrAt.load(std::memory_order_relaxed) && LookupInScope(path, dirfd, name)) {
+        const long n = syscall(SYS_listxattrat, dirfd, name, followLink ? 0 : AT_SYMLINK_NOFOLLOW, buf, size);
+        if (n >= 0 || errno != ENOSYS)
+            return ssize_t(n);
+        gNoXattrAt.store(true, std::memory_order_relaxed);
+    }
+    return followLink ? listxattr(path.constData(), buf, size) : llistxattr(path.constData(), buf, size);
+}
+
+} // namespace
+
 uint32_t AttrFromStat(const QString &path, const TStatInfo &st, bool followLink)
 {
     const QByteArray p = Native(path);
@@ -314,8 +340,7 @@ uint32_t AttrFromStat(const QString &path, const TStatInfo &st, bool followLink)
     bool hasDos = true, hasStamp = true;
     int err = 0;
     char names[1024];
-    const ssize_t listed = followLink ? listxattr(p.constData(), names, sizeof names)
-                                      : llistxattr(p.constData(), names, sizeof names);
+    const ssize_t listed = ListXattrNames(p, followLink, names, sizeof names);
     if (listed >= 0) {
         hasDos = hasStamp = false;
         for (const char *n = names; n < names + listed; n += std::strlen(n) + 1) {

@@ -447,23 +447,24 @@ TEST_F(VelkorTest, ParallelRunsOneChildPerTask)
     const QString b = MakeTask(QStringLiteral("second"), Before(wait + QLatin1Char(' ') + gate));
 
     auto p = Start(Batch({QStringLiteral("/force"), QStringLiteral("/parallel"), a, b}));
-    QList<qint64> children;
+    // Each child is started through the shell: its command line is the
+    // shell's argument (or the program's own once the shell has handed
+    // over). Until a child has started its program, it still shows the
+    // parent's command line: wait for both.
+    QStringList lines;
     EXPECT_TRUE(WaitFor(
         [&] {
-            children = ChildrenOf(p->processId());
-            return children.size() >= 2;
+            lines.clear();
+            for (const qint64 pid : ChildrenOf(p->processId())) {
+                QStringList argv = CommandLineOf(pid);
+                if (argv.size() == 3 && argv[1] == QStringLiteral("-c"))
+                    argv = {argv[2]};
+                lines << argv.join(QLatin1Char(' '));
+            }
+            return lines.size() >= 2 && lines.filter(QStringLiteral(" /xinst:")).size() == lines.size();
         },
         20000))
-        << "children seen: " << children.size();
-    // Each child is started through the shell: its command line is the
-    // shell's argument.
-    QStringList lines;
-    for (const qint64 pid : children) {
-        QStringList argv = CommandLineOf(pid);
-        if (argv.size() == 3 && argv[1] == QStringLiteral("-c"))
-            argv = {argv[2]};
-        lines << argv.join(QLatin1Char(' '));
-    }
+        << lines.join(QLatin1Char('\n')).toStdString();
     WriteBytes(gate, "open");
     const TOutcome r = Finish(*p);
     EXPECT_EQ(r.Exit, 0) << r.Err.toStdString();
