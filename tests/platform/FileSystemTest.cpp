@@ -4,6 +4,8 @@
 #include "platform/FileSystem.h"
 #include "platform/SysErrors.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -557,4 +559,43 @@ TEST(FileSystem, PermissionsForAnUnprivilegedUser)
     });
     EXPECT_EQ(ModeOf(rootFile), 0644u);
     EXPECT_EQ(test::ReadBytes(rootFile), QByteArray("root"));
+}
+
+// Look-ups through a folder's open handle answer as look-ups by path do:
+// for entries directly inside it, for links, for a name that is missing,
+// and not for entries further down or after the scope has ended.
+TEST(FileSystem, LookupScopeAnswersAsPathLookups)
+{
+    const QString dir = test::MakeTempDir();
+    const bool xattrs = UserXattrsSupported(dir);
+    const QString f = dir + QStringLiteral("/file.txt");
+    PutFile(f, "data");
+    if (xattrs)
+        ASSERT_EQ(SetFileAttr(f, faHidden | faSysFile, true), ERROR_SUCCESS);
+    ASSERT_EQ(::symlink("file.txt", QFile::encodeName(dir + QStringLiteral("/link")).constData()), 0);
+    ASSERT_TRUE(QDir().mkpath(dir + QStringLiteral("/sub")));
+    PutFile(dir + QStringLiteral("/sub/inner"), "x");
+
+    const QStringList paths = {f, dir + QStringLiteral("/link"), dir + QStringLiteral("/sub"),
+                               dir + QStringLiteral("/sub/inner"), dir + QStringLiteral("/missing")};
+    const auto answers = [&] {
+        QStringList out;
+        for (const QString &p : paths) {
+            TStatInfo st;
+            const uint32_t err = StatPath(p, false, st);
+            uint32_t attr = 0;
+            GetFileAttr(p, false, attr);
+            out << QStringLiteral("%1 %2 %3 %4").arg(err).arg(st.Ino).arg(st.Size).arg(attr);
+        }
+        return out;
+    };
+    const QStringList before = answers();
+    {
+        const TDirLookupScope scope(dir);
+        const TDirLookupScope missing(dir + QStringLiteral("/none")); // changes nothing
+        EXPECT_EQ(answers(), before);
+    }
+    EXPECT_EQ(answers(), before);
+    if (xattrs)
+        EXPECT_EQ(Attr(f) & (faHidden | faSysFile), uint32_t(faHidden | faSysFile));
 }
