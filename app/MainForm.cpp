@@ -31,6 +31,33 @@ namespace {
 // program when it is installed ("velkor.key").
 const QString kMailerKeyPassword = QStringLiteral("Vk.mailer-2024");
 
+// A write of the settings file that fails is told, never fatal: the run it
+// belongs to has already happened.
+void WriteOrTell(const std::function<void()> &AWrite)
+{
+    try {
+        AWrite();
+    } catch (const std::exception &e) {
+        WriteServiceLog(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+bool IsToolTaskFile(const QString &AFile)
+{
+    const QString ext = ExtensionOf(AFile).toLower();
+    return ext == QStringLiteral("vfj") || ext == QStringLiteral("rsj") || ext == QStringLiteral("cuj");
+}
+
+// The page for what the tool-task window opened (1 restore, 2 verify,
+// 3 cleanup; anything else the backup tasks).
+TMainPage ToolTaskPage(int AOpened)
+{
+    return AOpened == 1   ? TMainPage::mpRestore
+           : AOpened == 2 ? TMainPage::mpVerify
+           : AOpened == 3 ? TMainPage::mpCleanup
+                          : TMainPage::mpBackup;
+}
+
 } // namespace
 
 TBuMainForm::TBuMainForm(TBackupForm &ABackupForm, TInstanceManager *AInstance)
@@ -87,19 +114,9 @@ void TBuMainForm::FormCreate(const QStringList &Args, uint8_t APreScan)
     Schedules = std::make_unique<TOwnSchedules>(Settings.AutoTasks, FBackupForm);
     Schedules->LogonTime = SessionLogonTime();
     Schedules->SaveAutoTaskState = [this](int AIndex) {
-        try {
-            Settings.SaveAutoTaskState(AIndex, ProgExitCode, FBackupForm.BuStatus == TBuStatus::bsOK);
-        } catch (const std::exception &e) {
-            WriteServiceLog(QString::fromLocal8Bit(e.what()));
-        }
+        WriteOrTell([&] { Settings.SaveAutoTaskState(AIndex, ProgExitCode, FBackupForm.BuStatus == TBuStatus::bsOK); });
     };
-    Schedules->SaveDefaultTask = [this](const QString &) {
-        try {
-            Settings.SaveDefaultTask();
-        } catch (const std::exception &e) {
-            WriteServiceLog(QString::fromLocal8Bit(e.what()));
-        }
-    };
+    Schedules->SaveDefaultTask = [this](const QString &) { WriteOrTell([this] { Settings.SaveDefaultTask(); }); };
     Schedules->EditBackupTask = [this](const QString &AFile, int) {
         if (OnEditBackupTask)
             OnEditBackupTask(AFile);
@@ -293,11 +310,7 @@ void TBuMainForm::DoEndProg(TDownMode dm)
 {
     Dispatch.DownTask = true;
     Cmd.LogOffMode = dm;
-    try {
-        Settings.SaveToIni();
-    } catch (const std::exception &e) {
-        WriteServiceLog(QString::fromLocal8Bit(e.what()));
-    }
+    WriteOrTell([this] { Settings.SaveToIni(); });
     RunLogoffBackups(Cmd.BuThPr, Cmd.InterActiveMode);
     EndProgram(false);
 }
@@ -317,11 +330,7 @@ void TBuMainForm::DoHibernate()
 TBuResult TBuMainForm::RunLogoffBackups(TThreadPriority APriority, TInteraction AInterAct)
 {
     const TBuResult r = RunAutoTasks(QString(), kRunAtLogoff, APriority, AInterAct);
-    try {
-        Settings.SaveLastError();
-    } catch (const std::exception &e) {
-        WriteServiceLog(QString::fromLocal8Bit(e.what()));
-    }
+    WriteOrTell([this] { Settings.SaveLastError(); });
     return r;
 }
 
@@ -382,9 +391,8 @@ void TBuMainForm::ReceiveTaskFile(int Mode, const QString &FileName)
 
 void TBuMainForm::OpenTaskFile(const QString &ATaskName)
 {
-    const QString ext = ExtensionOf(ATaskName).toLower();
     int page = 4;
-    if (ext == QStringLiteral("vfj") || ext == QStringLiteral("rsj") || ext == QStringLiteral("cuj")) {
+    if (IsToolTaskFile(ATaskName)) {
         if (!OnOpenToolTask) {
             WindowNotAvailable(ATaskName);
             return;
@@ -395,17 +403,19 @@ void TBuMainForm::OpenTaskFile(const QString &ATaskName)
             WindowNotAvailable(ATaskName);
             return;
         }
-        const QString saved = OnEditBackupTask(ATaskName);
-        if (!saved.isEmpty()) {
-            CurrentTask = saved;
-            AddBackupTask(saved);
-        }
+        EditBackupTask(ATaskName);
     }
     if (OnShowMainWindow)
-        OnShowMainWindow(page == 1   ? TMainPage::mpRestore
-                         : page == 2 ? TMainPage::mpVerify
-                         : page == 3 ? TMainPage::mpCleanup
-                                     : TMainPage::mpBackup);
+        OnShowMainWindow(ToolTaskPage(page));
+}
+
+void TBuMainForm::EditBackupTask(const QString &AFile)
+{
+    const QString saved = OnEditBackupTask(AFile);
+    if (!saved.isEmpty()) {
+        CurrentTask = saved;
+        AddBackupTask(saved);
+    }
 }
 
 void TBuMainForm::WindowNotAvailable(const QString &AWhat)
@@ -601,11 +611,7 @@ void TBuMainForm::RunAutomaticStart()
                     0);
         Settings.LastError = 0;
         Schedules->LastError = 0;
-        try {
-            Settings.SaveLastError();
-        } catch (const std::exception &e) {
-            WriteServiceLog(QString::fromLocal8Bit(e.what()));
-        }
+        WriteOrTell([this] { Settings.SaveLastError(); });
     } else {
         CatchUpInterruptedBackup(true, Cmd.InterActiveMode);
     }
@@ -651,8 +657,7 @@ int TBuMainForm::InteractiveChoice(QString &ATaskFile) const
         return kChoiceStartBackup;
     QString rest = Cmd.CmdTasks;
     ATaskFile = ExpandTaskFileName(SplitNextQuotedToken(rest, QLatin1Char(','), QLatin1Char('"')), QString());
-    const QString ext = ExtensionOf(ATaskFile).toLower();
-    if (ext == QStringLiteral("vfj") || ext == QStringLiteral("rsj") || ext == QStringLiteral("cuj"))
+    if (IsToolTaskFile(ATaskFile))
         return kChoiceControlPanel;
     ATaskFile = ForceExtension(ATaskFile, QStringLiteral("buj"), 0);
     return Cmd.DoEdit ? kChoiceEdit : -1;
@@ -663,8 +668,7 @@ void TBuMainForm::RunInteractive()
     BackupIsRunning = false;
     QString file;
     int choice = InteractiveChoice(file);
-    const QString ext = ExtensionOf(file).toLower();
-    const bool toolTask = ext == QStringLiteral("vfj") || ext == QStringLiteral("rsj") || ext == QStringLiteral("cuj");
+    const bool toolTask = IsToolTaskFile(file);
     if (choice < 0)
         // Without the start dialog the task is shown, never run unasked.
         choice = OnStartDialog ? OnStartDialog(file) : kChoiceControlPanel;
@@ -700,11 +704,7 @@ void TBuMainForm::RunInteractive()
     case kChoiceEdit:
         CatchUpInterruptedBackup(false, TInteraction::iaPrompt);
         if (OnEditBackupTask) {
-            const QString saved = OnEditBackupTask(file);
-            if (!saved.isEmpty()) {
-                CurrentTask = saved;
-                AddBackupTask(saved);
-            }
+            EditBackupTask(file);
             if (!Cmd.DoEdit && OnShowMainWindow && OnShowMainWindow(TMainPage::mpBackup))
                 return;
         } else {
@@ -726,10 +726,7 @@ void TBuMainForm::RunInteractive()
                 EndProgram(false);
                 return;
             }
-            page = opened == 1 ? TMainPage::mpRestore
-                   : opened == 2 ? TMainPage::mpVerify
-                   : opened == 3 ? TMainPage::mpCleanup
-                                 : TMainPage::mpBackup;
+            page = ToolTaskPage(opened);
         } else if (!file.isEmpty() && QFileInfo::exists(file)) {
             CurrentTask = file;
             AddBackupTask(file);

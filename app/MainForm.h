@@ -175,7 +175,10 @@ private:
     void RunInteractive();
     void Finish();
     void StayInBackground();
-    // A window the program does not have yet: the message and the end.
+    // The task editor with AFile (OnEditBackupTask set); a saved task
+    // becomes the current one at the top of the list.
+    void EditBackupTask(const QString &AFile);
+    // A window the program does not have yet: the message.
     void WindowNotAvailable(const QString &AWhat);
     void UpdateScheduleTimer();
     // The lock file of a run that did not end: asks whether to run that task

@@ -265,28 +265,25 @@ void TProgramSettings::DeriveFolders(const TMainCommandLine &ACmd)
 
     // Log folder and default log file.
     ProgramLogName = ReplaceExtension(IniFileName, QStringLiteral("log"));
-    dirs.LogDir = FStoredProtDir;
-    dirs.UseLogDir = true;
-    if (!ACmd.LDir.isEmpty()) {
-        const QString d = CommandFolder(ACmd.LDir);
-        if (CanCreate(d)) {
-            dirs.LogDir = d;
-            dirs.UseLogDir = false;
+    // A folder from the command line (when it can be created) is used for
+    // this run only; else the stored one.
+    const auto chooseFolder = [](const QString &AStored, const QString &ACmdDir, QString &ADir, bool &AUseStored) {
+        ADir = AStored;
+        AUseStored = true;
+        if (!ACmdDir.isEmpty()) {
+            const QString d = CommandFolder(ACmdDir);
+            if (CanCreate(d)) {
+                ADir = d;
+                AUseStored = false;
+            }
         }
-    }
+    };
+    chooseFolder(FStoredProtDir, ACmd.LDir, dirs.LogDir, dirs.UseLogDir);
     if (CanCreate(dirs.LogDir))
         ProgramLogName = WithTrailingDelimiter(dirs.LogDir) + LastPathElement(ProgramLogName);
 
     // Temporary folder.
-    dirs.TempDir = FStoredTempDir;
-    dirs.UseTempDir = true;
-    if (!ACmd.TDir.isEmpty()) {
-        const QString d = CommandFolder(ACmd.TDir);
-        if (CanCreate(d)) {
-            dirs.TempDir = d;
-            dirs.UseTempDir = false;
-        }
-    }
+    chooseFolder(FStoredTempDir, ACmd.TDir, dirs.TempDir, dirs.UseTempDir);
     WorkTempDir = ChooseFolder(dirs.TempDir, ProgramTempDir.isEmpty() ? GetProgramTempDir() : ProgramTempDir);
 }
 
